@@ -1,0 +1,38 @@
+# The two commands of the README (`make run`, `make test`) do all set-up:
+# they install what is missing, configure, build and run.
+
+JOBS ?= $(shell nproc)
+GENERATOR := -G Ninja
+
+.PHONY: all run test bench fuzz fuzz-run clean deps release
+
+all: release
+
+deps:
+	@./scripts/install-deps
+
+release: deps
+	cmake -S . -B build/release $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF
+	cmake --build build/release -j $(JOBS)
+
+run: release
+	@./scripts/run-hint build/release
+
+test: deps
+	cmake -S . -B build/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_SANITIZE=ON
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF -DCORVELLA_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	./bench/run build/bench
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVELLA_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+	@echo "Fuzz targets are in build/fuzz/fuzz/. Run one with: scripts/fuzz <target> [seconds]"
+
+clean:
+	rm -rf build

@@ -1,0 +1,20 @@
+#include "util/str_append.h"
+
+#include <cstdlib>
+#include <cstring>
+
+char* StrAppend(char** holder, const char* text) {
+  if (text == nullptr) text = "";
+  if (*holder == nullptr) {
+    *holder = static_cast<char*>(malloc(200));
+    if (*holder == nullptr) return nullptr;
+    (*holder)[0] = '\0';
+  }
+  size_t old_len = strlen(*holder);
+  size_t add_len = strlen(text);
+  char* grown = static_cast<char*>(realloc(*holder, old_len + add_len + 1));
+  if (grown == nullptr) return nullptr;
+  memcpy(grown + old_len, text, add_len + 1);
+  *holder = grown;
+  return grown;
+}

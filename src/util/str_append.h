@@ -1,0 +1,8 @@
+// The growing heap string both programs build texts with.
+#pragma once
+
+// Appends text (absent counts as "") to the malloc'd string held by *holder.
+// An empty holder first gets a 200-byte block holding "". Gives the grown
+// string, or nullptr when memory runs out (the holder then keeps whatever
+// the failed reallocation left, which the caller still frees).
+char* StrAppend(char** holder, const char* text);

@@ -1,0 +1,163 @@
+#include "worker/request_loop.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "util/prefs.h"
+#include "util/proper.h"
+#include "util/trace.h"
+#include "util/walker.h"
+#include "util/worker_wire.h"
+#include "worker/converter.h"
+#include "worker/image_reader.h"
+#include "worker/report.h"
+#include "worker/request.h"
+#include "worker/send_result.h"
+
+namespace {
+
+constexpr const char* kLogPath = "/tmp/QX.txt";
+constexpr const char* kReadError = "Error in Corvex reading stdin";
+constexpr const char* kOutOfMemory = "Error in Corvex - out of memory";
+constexpr const char* kNotIdentified = "Could not open or identify";
+
+[[noreturn]] void exit_after_failed_send() {
+  log_printf("SendResult failed (%s) -- exiting\n", platform::errno_text(errno).c_str());
+  exit(1);
+}
+
+// An 'E' answer naming what was read; the text is cut to fit one record.
+void send_error_answer(const std::string& text, const char* message) {
+  std::string path = text;
+  size_t room = wire::kRecordSize - 4 - strlen(message);
+  if (path.size() > room) path.resize(room);
+  if (!SendCount(1) || !SendResult(message, path.c_str(), wire::kError, wire::kTypeLetterUnknown)) {
+    exit_after_failed_send();
+  }
+}
+
+// Whether standard output and standard error are one pipe or file, so that
+// diagnostics would land among the result records. A terminal shared by
+// both (a person trying the worker by hand) is fine.
+bool stdout_is_stderr() {
+  struct stat out, err;
+  if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) return false;
+  if (out.st_dev != err.st_dev || out.st_ino != err.st_ino) return false;
+  return S_ISFIFO(out.st_mode) || S_ISREG(out.st_mode) || S_ISSOCK(out.st_mode);
+}
+
+}  // namespace
+
+std::optional<std::string> request_path_extension(const std::string& path) {
+  auto dot = path.rfind('.');
+  if (dot == std::string::npos) return std::nullopt;
+  auto separator = path.find_last_of("/\\");
+  if (separator != std::string::npos && dot < separator) return std::nullopt;
+  return path.substr(dot + 1);
+}
+
+void check_internal(const char* path) {
+  auto extension = request_path_extension(path);
+  std::unique_ptr<ImageReader> reader(ImageReader::open(extension ? extension->c_str() : nullptr, path));
+  if (!reader) {
+    char code = extension ? wire::kInvalid : wire::kSkipped;
+    if (!SendCount(1) || !SendResult(kNotIdentified, path, code, wire::kTypeLetterUnknown)) {
+      log_printf("SendResult failed (%s) -- exiting [msg: %s\n", platform::errno_text(errno).c_str(), kNotIdentified);
+      exit(1);
+    }
+    return;
+  }
+  try {
+    char code = reader->Verify() ? wire::kValid : wire::kInvalid;
+    int type = reader->type();
+    char letter = wire::type_letter(type);
+    if (type < -1 || type > 5) log_printf("File type of %s returned unexpected return value\n", path);
+    const char* message = reader->message() != nullptr ? reader->message() : "";
+    if (!SendCount(1) || !SendResult(message, path, code, letter)) {
+      log_printf("SendResult failed (%s) -- exiting [%c %c %s]\n", platform::errno_text(errno).c_str(), code, letter,
+                 path);
+      exit(1);
+    }
+  } catch (...) {
+    log_printf("caught exception -- exiting\n");
+    exit(1);
+  }
+}
+
+void request_loop(FILE* in) {
+  Request request;
+  for (;;) {
+    switch (read_request(in, &request)) {
+      case RequestRead::kEndOfInput:
+        // The front end closed our input: nothing more will come.
+        exit(0);
+      case RequestRead::kTruncated:
+      case RequestRead::kBadCount:
+        // The stream cannot be brought back in step with the requests.
+        send_error_answer(request.last_line, kReadError);
+        exit(1);
+      case RequestRead::kNoPaths:
+      case RequestRead::kLineTooLong:
+        send_error_answer(request.last_line, kReadError);
+        continue;
+      case RequestRead::kOutOfMemory:
+        send_error_answer(request.last_line, kOutOfMemory);
+        continue;
+      case RequestRead::kOk:
+        break;
+    }
+    if (request.mode == wire::kInternalMode) {
+      check_internal(request_list.entries.front().path.c_str());
+    } else {
+      try {
+        if (!convert_with_external_converter(request.mode.c_str())) exit_after_failed_send();
+      } catch (...) {
+        log_printf("caught exception -- exiting\n");
+        exit(1);
+      }
+    }
+  }
+}
+
+void worker_main(int argc, char** argv) {
+  platform::ignore_sigpipe();
+  log_enabled = false;
+  log_setup(kLogPath);
+  report_hook = log_report;
+  walk_set_output_hook(stderr_printf);
+  prefs.SetName("Default");
+
+  const char* root = argc > 1 ? argv[1] : nullptr;
+  bool ok = root != nullptr && PropInit(root);
+  PROPSET* set = nullptr;
+  if (ok) {
+    set = PropSetOpen("Default");
+    if (set == nullptr) {
+      // A missing "Default" is made and saved; one that exists but cannot be
+      // read is left alone on disk and the built-in defaults serve.
+      char* path = get_set_path(kPropCategory, "Default");
+      bool exists = path != nullptr && platform::exists(path);
+      free(path);
+      set = PropSetOpen(nullptr);
+      if (set != nullptr && !exists) PropSetRename(set, "Default");  // used even if writing it fails
+    }
+  }
+  if (!ok || set == nullptr) {
+    log_printf("PropInit(%s) failed", root != nullptr ? root : "(null)");
+    exit(1);
+  }
+  prefs.SetCurrent(set);
+
+  if (stdout_is_stderr()) {
+    log_printf("stdout == stderr\n");
+    exit(1);
+  }
+  request_loop(stdin);
+}
