@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -129,12 +128,46 @@ std::optional<std::string> make_temp_folder(const std::string& prefix) {
   return std::string(buf.data());
 }
 
-static int remove_entry(const char* path, const struct stat*, int type, struct FTW*) {
-  return type == FTW_DP ? rmdir(path) : unlink(path);
+// Empties the folder open as dir_fd, working relative to open folders so
+// that no path ever grows past the system's limit.
+static bool remove_contents(int dir_fd, int depth) {
+  if (depth > 4096) {
+    errno = ELOOP;
+    return false;
+  }
+  DIR* dir = fdopendir(dir_fd);
+  if (dir == nullptr) {
+    close(dir_fd);
+    return false;
+  }
+  bool ok = true;
+  std::vector<std::string> names;
+  while (struct dirent* d = readdir(dir)) {
+    if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0) names.emplace_back(d->d_name);
+  }
+  for (const auto& name : names) {
+    struct stat st;
+    if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      int child = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child < 0 || !remove_contents(child, depth + 1)) ok = false;
+      if (unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR) != 0) ok = false;
+    } else if (unlinkat(dirfd(dir), name.c_str(), 0) != 0) {
+      ok = false;
+    }
+  }
+  closedir(dir);
+  return ok;
 }
 
 bool remove_tree(const std::string& path) {
-  return nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS) == 0;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) return unlink(path.c_str()) == 0;
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = remove_contents(fd, 0);
+  return rmdir(path.c_str()) == 0 && ok;
 }
 
 std::optional<std::string> app_data_folder() {
