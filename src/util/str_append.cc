@@ -1,5 +1,7 @@
 #include "util/str_append.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,4 +19,13 @@ char* StrAppend(char** holder, const char* text) {
   memcpy(grown + old_len, text, add_len + 1);
   *holder = grown;
   return grown;
+}
+
+char* StrAppendf(char** holder, const char* format, ...) {
+  char text[1000];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return StrAppend(holder, text);
 }

@@ -6,3 +6,6 @@
 // string, or nullptr when memory runs out (the holder then keeps whatever
 // the failed reallocation left, which the caller still frees).
 char* StrAppend(char** holder, const char* text);
+
+// Formats at most 999 characters and appends them with StrAppend.
+char* StrAppendf(char** holder, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,8 +1,11 @@
-// Reader classes: one per kind of image the worker can check. open() decides
+// Reader classes: one per kind of image the worker checks. open() decides
 // what a file is and makes the matching reader; Verify() checks the file.
+// A reader lives for one request: made, verified once, answered, deleted.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 class ImageReader {
  public:
@@ -20,12 +23,59 @@ class ImageReader {
   const char* path() const { return path_; }
   int type() const { return type_; }
   const char* message() const { return message_; }
+  // A result code that replaces the valid/invalid verdict ('E' when the
+  // check could not be made at all), or 0.
+  char forced_code() const { return forced_code_; }
 
  protected:
-  ImageReader() = default;
+  ImageReader(int type, FILE* in, const char* path);
+  void SetMessage(const char* text);
 
   char* path_ = nullptr;
   FILE* m_in = nullptr;
   int type_ = 0;
   char* message_ = nullptr;
+  char forced_code_ = 0;
+};
+
+class ImageReaderJPEG : public ImageReader {
+ public:
+  ImageReaderJPEG(FILE* in, const char* path);
+  bool ReadHeader() override { return false; }
+  bool Verify() override;
+};
+
+class ImageReaderTIFF : public ImageReader {
+ public:
+  ImageReaderTIFF(FILE* in, const char* path);
+  ~ImageReaderTIFF() override;
+  bool ReadHeader() override;
+  bool Verify() override;
+
+ private:
+  bool VerifyDirectory(void* tif);
+  std::vector<unsigned char> buffer_;
+};
+
+class ImageReaderPSD : public ImageReader {
+ public:
+  ImageReaderPSD(FILE* in, const char* path);
+  bool ReadHeader() override { return false; }
+  bool Verify() override;
+};
+
+class ImageReaderRAW : public ImageReader {
+ public:
+  ImageReaderRAW(FILE* in, const char* path);
+  bool ReadHeader() override { return false; }
+  bool Verify() override;
+};
+
+// DNG files are identified, but this worker cannot validate them yet: the
+// answer is an error, never valid or invalid.
+class ImageReaderDNG : public ImageReader {
+ public:
+  ImageReaderDNG(FILE* in, const char* path);
+  bool ReadHeader() override { return false; }
+  bool Verify() override;
 };

@@ -76,6 +76,7 @@ void check_internal(const char* path) {
   }
   try {
     char code = reader->Verify() ? wire::kValid : wire::kInvalid;
+    if (reader->forced_code() != 0) code = reader->forced_code();
     int type = reader->type();
     char letter = wire::type_letter(type);
     if (type < -1 || type > 5) log_printf("File type of %s returned unexpected return value\n", path);

@@ -1,0 +1,12 @@
+// Full decode of a JPEG file through libjpeg: the file is valid when the
+// library neither failed nor warned while reading every scanline.
+#pragma once
+
+// Gives true for a sound JPEG. The library's messages go to standard error
+// as "\nERROR processing JPEG: <message>\n".
+bool jpeg_check_file(const char* path);
+
+// The most memory one decode may ask libjpeg for (its coefficient buffers):
+// enough for progressive images of several hundred megapixels, small enough
+// that a hostile header cannot make eight workers exhaust the machine.
+inline constexpr long kJpegMaxMemory = 1024L * 1024L * 1024L;

@@ -1,0 +1,48 @@
+// Real image files for tests, written with libjpeg and libtiff, and the
+// ways tests damage them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace testing_support {
+
+enum class JpegMarker { kJfif, kExif, kNone };
+
+struct JpegOptions {
+  int width = 64;
+  int height = 48;
+  int quality = 90;
+  bool progressive = false;
+  bool grayscale = false;
+  JpegMarker marker = JpegMarker::kJfif;
+};
+
+// Writes a JPEG of a noisy gradient; false when libjpeg failed.
+bool write_jpeg(const std::string& path, const JpegOptions& options = {});
+
+struct TiffOptions {
+  int width = 40;
+  int height = 30;
+  int samples = 3;           // samples per pixel
+  int bits = 8;              // 8 or 16
+  bool planar_separate = false;
+  bool tiled = false;        // 16 x 16 tiles
+  int compression = 1;       // 1 none, 5 LZW, 8 deflate
+  int rows_per_strip = 8;
+  int directories = 1;       // pages in the main chain
+  int sub_directories = 0;   // SubIFDs of the first page (reduced copies)
+  bool big_endian = false;
+  bool dng_version = false;  // DNGVersion 1.4.0.0 in the first directory
+};
+
+bool write_tiff(const std::string& path, const TiffOptions& options = {});
+
+// Damage done in place.
+bool truncate_to(const std::string& path, double fraction);
+bool flip_bit(const std::string& path, uint64_t byte_offset, int bit);
+bool zero_bytes(const std::string& path, uint64_t offset, uint64_t count);
+bool append_bytes(const std::string& path, const std::string& bytes);
+uint64_t file_size(const std::string& path);
+
+}  // namespace testing_support
