@@ -19,6 +19,8 @@ constexpr uint32_t kTagDNGVersion = 50706;
 // libtiff may make for one file: far above any real photograph's row or
 // tile, far below what a hostile header could ask for.
 constexpr tmsize_t kMaxBuffer = 256 * 1024 * 1024;
+// Strips up to this size are read whole rather than row by row.
+constexpr tmsize_t kMaxWholeStrip = 64 * 1024 * 1024;
 // Directories in one file's main chain (each visit re-reads the chain).
 constexpr int kMaxDirectories = 10000;
 
@@ -149,7 +151,12 @@ bool ImageReaderTIFF::Verify() {
 bool ImageReaderTIFF::VerifyDirectory(void* handle) {
   TIFF* tif = static_cast<TIFF*>(handle);
   bool tiled = TIFFIsTiled(tif) != 0;
-  tmsize_t size = tiled ? TIFFTileSize(tif) : TIFFScanlineSize(tif);
+  // Strips of a sensible size are read whole: that also covers layouts
+  // libtiff cannot give out row by row (subsampled YCbCr in JPEG strips).
+  // Larger strips are read a row at a time to keep the buffer small.
+  tmsize_t strip_size = tiled ? 0 : TIFFStripSize(tif);
+  bool whole_strips = !tiled && strip_size > 0 && strip_size <= kMaxWholeStrip;
+  tmsize_t size = tiled ? TIFFTileSize(tif) : whole_strips ? strip_size : TIFFScanlineSize(tif);
   log_printf("scanline size = %d\n", static_cast<int>(size));
   if (size <= 0 || size > kMaxBuffer) {
     report(true, kVerifyDirectory, "Out of memory");
@@ -178,6 +185,17 @@ bool ImageReaderTIFF::VerifyDirectory(void* handle) {
     for (uint32_t t = 0; t < tiles; ++t) {
       if (TIFFReadEncodedTile(tif, t, buffer_.data(), size) < 0) {
         report(true, kVerifyDirectory, "Failed to read tile");
+        return false;
+      }
+    }
+    return true;
+  }
+  if (whole_strips) {
+    // Every strip of every plane.
+    uint32_t strips = TIFFNumberOfStrips(tif);
+    for (uint32_t s = 0; s < strips; ++s) {
+      if (TIFFReadEncodedStrip(tif, s, buffer_.data(), size) < 0) {
+        report(true, kVerifyDirectory, "Failed to read scanline");
         return false;
       }
     }

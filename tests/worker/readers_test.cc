@@ -205,4 +205,24 @@ TEST_F(ReadersTest, ALaterPageThatCannotBeReadDoesNotFailASoundFirstPage) {
   expect_verdict(check(path), {'G', 'T'}, "bad link after page 1");
 }
 
+TEST_F(ReadersTest, RealCameraAndLibraryFilesAreValid) {
+  struct Case {
+    const char* file;
+    Verdict verdict;
+  } cases[] = {
+      {"jpeg/canon_powershot_s330.jpg", {'G', 'J'}},     {"jpeg/fujifilm_finepix40i.jpg", {'G', 'J'}},
+      {"jpeg/sanyo_sr662.jpg", {'G', 'J'}},               {"tiff/gray_8bit_tiled_deflate.tiff", {'G', 'T'}},
+      {"tiff/gray_8bit_multipage.tiff", {'G', 'T'}},      {"tiff/subsubifds.tif", {'G', 'T'}},
+      {"tiff/rgb_16bit_tiled_planar.tiff", {'G', 'T'}},  {"tiff/ycbcr_jpeg_tiled_2x2.tif", {'G', 'T'}},
+      {"tiff/libtiff_quad_jpeg.tif", {'G', 'T'}},
+      // libtiff refuses a SubIFD that holds only a JPEG thumbnail and no
+      // strips or tiles, so this sound file is answered invalid.
+      {"tiff/child_ifd_jpeg.tiff", {'B', 'T'}},
+  };
+  for (const auto& c : cases) {
+    auto r = check(std::string(CORVELLA_FIXTURES) + "/" + c.file);
+    expect_verdict(r, c.verdict, c.file);
+  }
+}
+
 }  // namespace
