@@ -1,0 +1,7 @@
+// JPEG identification and the full libjpeg decode, on arbitrary bytes.
+#include "image_check_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  check_image_bytes(data, size, "jpg");
+  return 0;
+}
