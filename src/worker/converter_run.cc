@@ -87,11 +87,12 @@ ConverterRun execute_converter(const std::string& converter_path, const std::vec
   char buffer[4096];
   for (;;) {
     if (!ended_at && child->try_wait()) ended_at = Clock::now();
-    if (ended_at && end_of_input) break;
-    if (ended_at && Clock::now() - *ended_at >= kConverterDrainGrace) {
-      // Something the converter started still holds its standard error;
-      // what the converter itself wrote has been read.
-      break;
+    if (ended_at) {
+      // Once the converter has ended, something it started may still hold
+      // its standard error; what the converter itself wrote has been read
+      // after a short grace.
+      auto now = Clock::now();
+      if (end_of_input || now - *ended_at >= kConverterDrainGrace || now >= deadline) break;
     }
     if (Clock::now() >= deadline) {
       child->kill_group_and_wait();

@@ -15,6 +15,7 @@
 //   FAKE_CONVERTER_STDOUT=n        writes n bytes to standard output
 //   FAKE_CONVERTER_READ_STDIN=1    reads standard input to its end first
 //   FAKE_CONVERTER_SUBFOLDER=1     also leaves a sub-folder with a file
+//   FAKE_CONVERTER_REMOVE_FOLDER=1 converts nothing and removes FOLDER
 //   FAKE_CONVERTER_ORPHAN=s        starts a child that keeps standard error
 //                                  open for s seconds, and does not wait
 //   FAKE_CONVERTER_SLEEP=s         sleeps s seconds before ending
@@ -89,6 +90,8 @@ int main(int argc, char** argv) {
   }
   write_bytes(1, 'o', number("FAKE_CONVERTER_STDOUT"));
   write_bytes(2, 'e', number("FAKE_CONVERTER_STDERR_BEFORE"));
+
+  if (number("FAKE_CONVERTER_REMOVE_FOLDER") != 0) return rmdir(folder.c_str()) == 0 ? 0 : 71;
 
   const char* name = getenv("FAKE_CONVERTER_NAME");
   for (const auto& f : files) {

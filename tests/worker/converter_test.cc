@@ -192,16 +192,28 @@ TEST_F(ConverterTest, AConverterThatCannotBeRunEndsTheWorkerWithOneError) {
   }
 }
 
-TEST_F(ConverterTest, ATemporaryFolderThatCannotBeMadeEndsTheWorkerWithOneError) {
-  auto w = start({"TMP=" + dir_.sub("no/such/folder")});
-  ASSERT_TRUE(w->send_request(fake_converter_path(), raw_files(2)));
-  auto answer = w->read_answer();
-  ASSERT_TRUE(answer);
-  ASSERT_EQ(answer->size(), 1u);
-  EXPECT_EQ((*answer)[0].code, 'E');
-  EXPECT_EQ((*answer)[0].path, "[no path]");
-  EXPECT_EQ((*answer)[0].message, "can't make directory");
-  EXPECT_EQ(w->wait_exit(), 1);
+TEST_F(ConverterTest, ATemporaryFolderThatCannotBeMadeOrListedEndsTheWorkerWithOneError) {
+  struct Case {
+    std::string env;
+    const char* message;
+  } cases[] = {
+      {"TMP=" + dir_.sub("no/such/folder"), "can't make directory"},
+      {"FAKE_CONVERTER_REMOVE_FOLDER=1", "can't open directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    auto w = start({c.env});
+    ASSERT_TRUE(w->send_request(fake_converter_path(), raw_files(2)));
+    auto answer = w->read_answer();
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->size(), 1u);
+    EXPECT_EQ((*answer)[0].code, 'E');
+    EXPECT_EQ((*answer)[0].type, '?');
+    EXPECT_EQ((*answer)[0].path, "[no path]");
+    EXPECT_EQ((*answer)[0].message, c.message);
+    EXPECT_EQ(w->wait_exit(), 1);
+    expect_temp_folder_empty();
+  }
 }
 
 TEST_F(ConverterTest, ARunThatFailsWithoutNamingAFileAnswersItsFilesWithAnError) {
