@@ -168,6 +168,13 @@ void ChildProcess::kill_and_wait() {
   }
 }
 
+void ChildProcess::kill_group_and_wait() {
+  if (pid_ <= 0 || reaped_) return;
+  // Not reaped: the child, if only as a zombie, still holds its number.
+  ::kill(-pid_, SIGKILL);
+  wait();
+}
+
 namespace {
 
 // posix_spawn file actions and attributes, released on every path.
@@ -182,6 +189,7 @@ struct SpawnActions {
 std::optional<ChildProcess> spawn_process(const SpawnOptions& options, std::string* error) {
   auto fail = [&](const std::string& what, int err) -> std::optional<ChildProcess> {
     if (error != nullptr) *error = what + ": " + errno_text(err);
+    errno = err;
     return std::nullopt;
   };
   if (options.argv.empty()) return fail("spawn", EINVAL);
@@ -255,7 +263,12 @@ std::optional<ChildProcess> spawn_process(const SpawnOptions& options, std::stri
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  if (options.new_process_group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attr, flags);
 
   pid_t pid = -1;
   int rc = posix_spawn(&pid, argv[0], &fa.actions, &attr, argv.data(), env);

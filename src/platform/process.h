@@ -74,6 +74,9 @@ struct SpawnOptions {
   int stderr_fd = -1;
   // Extra environment entries "NAME=value" on top of the parent's.
   std::vector<std::string> extra_env;
+  // Starts the child as the leader of a new process group, so that it and
+  // everything it starts can be ended together (kill_group).
+  bool new_process_group = false;
 };
 
 // A started child process. Not copyable; the destructor neither waits nor
@@ -103,6 +106,10 @@ class ChildProcess {
   bool wait_for(std::chrono::milliseconds timeout);
   // Sends SIGKILL (never to a pid already reaped) and reaps the child.
   void kill_and_wait();
+  // For a child started with new_process_group: sends SIGKILL to its whole
+  // group (what it started included), then reaps the child. Nothing is sent
+  // once the child has been reaped, since its number may then be reused.
+  void kill_group_and_wait();
 
  private:
   pid_t pid_ = -1;
@@ -110,8 +117,8 @@ class ChildProcess {
   int status_ = 0;
 };
 
-// Starts a program with posix_spawn. On failure gives nothing and fills
-// error with the reason (the program missing, not executable, ...).
+// Starts a program with posix_spawn. On failure gives nothing, fills error
+// with the reason (the program missing, not executable, ...) and sets errno.
 std::optional<ChildProcess> spawn_process(const SpawnOptions& options, std::string* error);
 
 }  // namespace platform

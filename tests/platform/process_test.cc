@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <errno.h>
 #include <unistd.h>
 
 #include "platform/files.h"
@@ -72,11 +73,35 @@ TEST(Process, KillEndsAChildAndNeverSignalsAReapedPid) {
   EXPECT_TRUE(child->reaped());
 }
 
+TEST(Process, KillingAGroupEndsWhatTheChildStarted) {
+  // The child starts a sleeper that would hold the pipe open for a minute.
+  auto out = platform::make_pipe();
+  ASSERT_TRUE(out);
+  auto options = shell("sleep 60 & echo $!; wait");
+  options.stdout_fd = out->write_end.get();
+  options.new_process_group = true;
+  std::string error;
+  auto child = platform::spawn_process(options, &error);
+  ASSERT_TRUE(child) << error;
+  out->write_end.reset();
+  EXPECT_EQ(getpgid(child->pid()), child->pid());
+  ASSERT_TRUE(platform::wait_readable(out->read_end.get(), 10000ms));
+  char text[32] = {};
+  ASSERT_GT(platform::read_some(out->read_end.get(), text, sizeof text - 1), 0);
+  child->kill_group_and_wait();
+  EXPECT_EQ(child->exit_code(), 128 + SIGKILL);
+  // With the sleeper gone too, the pipe reaches its end at once.
+  ASSERT_TRUE(platform::wait_readable(out->read_end.get(), 5000ms));
+  char byte;
+  EXPECT_EQ(platform::read_some(out->read_end.get(), &byte, 1), 0);
+}
+
 TEST(Process, MissingProgramIsAnErrorNotAChild) {
   platform::SpawnOptions options;
   options.argv = {"/nonexistent/program"};
   std::string error;
   EXPECT_FALSE(platform::spawn_process(options, &error));
+  EXPECT_EQ(errno, ENOENT);
   EXPECT_NE(error.find("/nonexistent/program"), std::string::npos);
   EXPECT_NE(error.find("No such file"), std::string::npos);
 }

@@ -11,6 +11,8 @@ namespace testing_support {
 
 std::string corvex_path() { return CORVEX_PATH; }
 
+std::string fake_converter_path() { return FAKE_CONVERTER_PATH; }
+
 WorkerProcess::WorkerProcess(std::optional<std::string> root, std::string stderr_path,
                              std::vector<std::string> extra_env)
     : stderr_path_(std::move(stderr_path)) {

@@ -16,6 +16,8 @@ namespace testing_support {
 
 // The corvex built beside the tests.
 std::string corvex_path();
+// The stand-in for the external DNG converter (see fake_converter.cc).
+std::string fake_converter_path();
 
 class WorkerProcess {
  public:

@@ -125,19 +125,6 @@ TEST_F(CorvexTest, BrokenRequestsGetOneErrorAnswer) {
   }
 }
 
-TEST_F(CorvexTest, ConverterRequestsAreAnsweredForEveryFile) {
-  auto w = start();
-  ASSERT_TRUE(w->send_request("/usr/local/bin/dng-converter", {"/r/a.cr2", "/r/b.nef"}));
-  auto answer = w->read_answer();
-  ASSERT_TRUE(answer);
-  ASSERT_EQ(answer->size(), 2u);
-  for (const auto& r : *answer) {
-    EXPECT_EQ(r.code, 'E');  // never 'G' for a file nobody checked
-    EXPECT_EQ(r.type, 'R');
-  }
-  EXPECT_EQ((*answer)[1].path, "/r/b.nef");
-}
-
 TEST_F(CorvexTest, AClosedResultPipeEndsTheWorkerWithStatusOne) {
   auto w = start();
   w->close_output();
