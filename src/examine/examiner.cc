@@ -185,6 +185,9 @@ bool run_examination(const char* path, ExaminerContext* context, ExamineMode mod
   }
   delete context->state;
   context->state = nullptr;
+  // The message belongs to this examination: a context used again after a
+  // failure must not report the old failure for a file that reads well.
+  context->message = "OK";
   if (context->file == nullptr) {
     context->file = path != nullptr ? fopen(path, "rb") : nullptr;
     if (context->file == nullptr) {

@@ -143,6 +143,18 @@ TEST(ExamineFile, OpensThePathWhenGivenNoFile) {
   free_examiner_context(context);
 }
 
+TEST(ExamineFile, MessageStartsAfreshForEachExamination) {
+  // The hash key walks many files with one context; a failure must not
+  // stick to the next file.
+  CameraFile f;
+  f.b.set_next_raw(f.ifd0, 0x7FFFFFF0);
+  Examination e(f.build());
+  EXPECT_FALSE(e.walk());
+  EXPECT_EQ(e.message(), "Read error - file may be short (reading entry count)");
+  EXPECT_TRUE(e.walk(true));
+  EXPECT_EQ(e.message(), "OK");
+}
+
 TEST(ExamineFile, PrintsThePathFirst) {
   Examination e(one_directory([](TiffBuilder& b, int ifd) { b.add_short(ifd, 256, {1}); }));
   e.examine();
