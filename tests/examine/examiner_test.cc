@@ -819,3 +819,47 @@ TEST(ExamineHeader, CiffAndX3fAreRecognisedButNotRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SummaryMode, KeepsTheSummaryTagsAsItems) {
+  // No entry point turns the summary mode on; the directory walk has it.
+  TiffBuilder b;
+  int ifd0 = b.add_ifd(), exif = b.add_ifd();
+  b.add_short(ifd0, 256, {640});
+  b.add_ascii(ifd0, 271, "Testmaker");
+  b.add_short(ifd0, 274, {6});
+  b.add_ifd_pointer(ifd0, 34665, {exif});
+  b.add_rational(exif, 33434, {{1, 250}});
+  std::string tiff = b.build();
+  FILE* file = fmemopen(tiff.data(), tiff.size(), "rb");
+  ASSERT_NE(file, nullptr);
+  const char* message = "OK";
+  examine_test::printed().clear();
+  {
+    ExaminerState state(file, &message, examine_test::print_to_string);
+    state.first = new TV_IFD(&state);
+    ASSERT_TRUE(state.first->walk(8, "First", false, true, false)) << message;
+    const auto& items = state.summary.items;
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].name, "Make");
+    EXPECT_EQ(items[0].text, "Testmaker");
+    EXPECT_EQ(items[0].kind, 1);
+    EXPECT_EQ(items[1].name, "Orientation");
+    EXPECT_EQ(items[1].text, "6");
+    EXPECT_EQ(items[1].single_value, 6u);
+    EXPECT_EQ(items[2].name, "ExposureTime");
+    EXPECT_EQ(items[2].text, "1/250");
+    EXPECT_EQ(items[2].kind, 2);
+    EXPECT_STREQ(state.make, "Testmaker");
+  }
+  fclose(file);
+  std::string d = examine_test::printed();
+  // A tag the summary does not keep ends after its name; kept values are
+  // captured instead of printed; the EXIF pointer prints as usual.
+  EXPECT_TRUE(contains(d, "\tImageWidth: \tMake: \tOrientation: \t\t(Orientation: right top)\n")) << d;
+  EXPECT_TRUE(contains(d, "\tExif IFD: ")) << d;
+  EXPECT_FALSE(contains(d, "Testmaker")) << d;
+}
+
+}  // namespace
