@@ -93,6 +93,17 @@ TEST_F(ReadersTest, IdentificationOrderRawListThenPsdThenSignatureThenExtension)
       {"photo.dng", [&](const std::string& n) { return jpeg(n); }, {'B', 'R'}, ""},
       // A JPEG signature wins over a TIFF extension.
       {"really-jpeg.tif", [&](const std::string& n) { return jpeg(n); }, {'G', 'J'}, ""},
+      // A TIFF signature goes through the structure examiner: TIFF or DNG.
+      {"really-tiff.jpg", [&](const std::string& n) { return tiff(n); }, {'G', 'T'}, ""},
+      {"tiff-no-list.dat", [&](const std::string& n) { return tiff(n); }, {'G', 'T'}, ""},
+      {"dng-named.tif", [&](const std::string& n) { TiffOptions o; o.dng_version = true; return tiff(n, o); },
+       {'E', 'D'}, "DNG validation not available"},
+      {"dng-no-list.dat", [&](const std::string& n) { TiffOptions o; o.dng_version = true; return tiff(n, o); },
+       {'E', 'D'}, "DNG validation not available"},
+      // The examiner refuses two samples per pixel: the extension decides.
+      {"gray-alpha.tif", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'G', 'T'}, ""},
+      {"gray-alpha.dat", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'B', '?'},
+       "Could not open or identify"},
       // Unrecognised content falls back to the extension lists.
       {"junk.tif", [&](const std::string& n) { return dir_.write_file(n, std::string(64, 'j')); }, {'B', 'T'}, ""},
       {"junk.txt", [&](const std::string& n) { return dir_.write_file(n, std::string(64, 'j')); }, {'B', '?'},
