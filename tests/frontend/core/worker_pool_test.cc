@@ -104,7 +104,10 @@ class WorkerPoolTest : public ::testing::Test {
   }
 
   WorkerPool& pool() {
-    if (!pool_) pool_ = std::make_unique<WorkerPool>(frontend::PoolConfig{testing_support::fake_worker_path(), root_, timings_}, sink_, cancel_);
+    if (!pool_) {
+      frontend::PoolConfig config{testing_support::fake_worker_path(), root_, timings_};
+      pool_ = std::make_unique<WorkerPool>(config, sink_, cancel_);
+    }
     return *pool_;
   }
 
@@ -556,6 +559,46 @@ TEST_F(WorkerPoolTest, IdleWorkersServeTheNextRun) {
   EXPECT_TRUE(sink_.errors.empty());
 }
 
+TEST_F(WorkerPoolTest, AnIdleWorkerThatDiedBetweenRunsIsReplaced) {
+  begin_run(2);
+  place(image("a.jpg"));
+  EXPECT_TRUE(finish());
+  pid_t idle = pool().workerPid(1);
+  kill(idle, SIGKILL);
+  ASSERT_TRUE(wait_for_zombie(idle));
+
+  begin_run(2);
+  std::string b = image("b.jpg");
+  std::string c = image("c.jpg");
+  place(b);
+  place(c);
+  EXPECT_TRUE(is_gone(idle));
+  EXPECT_NE(pool().workerPid(1), 0);
+  EXPECT_NE(pool().workerPid(1), idle);
+  EXPECT_TRUE(finish());
+  ASSERT_EQ(sink_.results.size(), 3u);
+  EXPECT_NE(sink_.result_for(b), nullptr);
+  EXPECT_NE(sink_.result_for(c), nullptr);
+  // It owed nothing: no file is blamed on it.
+  for (const auto& r : sink_.results) EXPECT_EQ(r.code, 'G') << r.path;
+  EXPECT_TRUE(sink_.errors.empty());
+}
+
+TEST_F(WorkerPoolTest, AnAnswerOfARunThatWasNotFinishedIsNotTakenIntoTheNext) {
+  script("old.jpg\tB\tJ\t200\n");
+  begin_run(1);
+  place(image("old.jpg"));
+  pid_t busy = pool().workerPid(0);
+
+  begin_run(1);
+  std::string fresh = image("new.jpg");
+  place(fresh);
+  EXPECT_TRUE(finish());
+  EXPECT_TRUE(is_gone(busy));
+  ASSERT_EQ(sink_.results.size(), 1u);
+  EXPECT_EQ(sink_.results[0].path, fresh);
+}
+
 TEST_F(WorkerPoolTest, TheCaptureFileGetsTheStandardErrorOfOldAndNewWorkers) {
   begin_run(2);
   place(image("a.jpg"));
@@ -630,7 +673,8 @@ TEST_F(WorkerPoolTest, AssigningToABusyWorkerIsRefused) {
 }
 
 TEST_F(WorkerPoolTest, AWorkerProgramThatCannotStartIsReported) {
-  pool_ = std::make_unique<WorkerPool>(frontend::PoolConfig{dir_.sub("no-such-worker"), root_, timings_}, sink_, cancel_);
+  frontend::PoolConfig config{dir_.sub("no-such-worker"), root_, timings_};
+  pool_ = std::make_unique<WorkerPool>(config, sink_, cancel_);
   begin_run(1);
   EXPECT_EQ(pool().placeFile(image("a.jpg"), false), Placement::kFailed);
   EXPECT_EQ(sink_.errors, std::vector<std::string>{"Can't create subprocess"});
