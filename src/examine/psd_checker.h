@@ -49,3 +49,10 @@ bool verifyPSDMemory(const uint8_t* data, size_t size, const char* name, const c
 // 1 - n times; -128 is a no-op. A run that would pass the end of the data
 // ends the count without adding to it.
 uint64_t checkPackedLine(const uint8_t* data, size_t length);
+
+namespace psd {
+// Bytes the work buffers (layer tables, row lengths, one packed row) held at
+// the end of the last check; tests use it to see that a hostile count never
+// turned into a large allocation.
+uint64_t lastCheckWorkBytes();
+}  // namespace psd
