@@ -131,7 +131,7 @@ class Checker {
   std::vector<Layer> layers_;
   std::vector<LayerChannel> layer_channels_;
   std::vector<uint16_t> row_lengths_;
-  std::unique_ptr<uint8_t[]> row_ = std::make_unique<uint8_t[]>(kMaxPackedRowBytes);
+  std::unique_ptr<uint8_t[]> row_ = std::make_unique_for_overwrite<uint8_t[]>(kMaxPackedRowBytes);
 };
 
 bool Checker::run(const char* name) {
