@@ -1,6 +1,7 @@
 #include "worker/examine_glue.h"
 
 #include "examine/examiner.h"
+#include "examine/psd_checker.h"
 #include "examine/tv_ifd.h"
 
 bool examine_tiff_signature_file(FILE* in, const char* path, bool* is_dng) {
@@ -12,9 +13,9 @@ bool examine_tiff_signature_file(FILE* in, const char* path, bool* is_dng) {
   return ok;
 }
 
-// The PSD checker is not linked into this worker yet.
-bool check_psd_file(const char*, std::string* message, bool* available) {
-  message->clear();
-  *available = false;
-  return false;
+bool check_psd_file(const char* path, std::string* message) {
+  const char* error = "";
+  bool valid = verifyPSD(path, &error);  // silent: psd_print stays psd_print_nothing
+  *message = error != nullptr ? error : "";
+  return valid;
 }

@@ -13,5 +13,4 @@ bool examine_tiff_signature_file(FILE* in, const char* path, bool* is_dng);
 
 // Runs the PSD structure checker silently. true for a sound file; *message
 // receives the checker's error text (empty when the file passed).
-// *available is false when no checker is built in.
-bool check_psd_file(const char* path, std::string* message, bool* available);
+bool check_psd_file(const char* path, std::string* message);

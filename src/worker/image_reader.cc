@@ -111,13 +111,7 @@ ImageReaderPSD::ImageReaderPSD(FILE* in, const char* path) : ImageReader(kTypePS
 
 bool ImageReaderPSD::Verify() {
   std::string message;
-  bool available = true;
-  bool valid = check_psd_file(path_, &message, &available);
-  if (!available) {
-    forced_code_ = 'E';
-    SetMessage("PSD check not available");
-    return false;
-  }
+  bool valid = check_psd_file(path_, &message);
   SetMessage(message.c_str());
   return valid;
 }

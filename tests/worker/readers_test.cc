@@ -41,6 +41,14 @@ class ReadersTest : public ::testing::Test {
   std::unique_ptr<WorkerProcess> worker_;
 };
 
+bool copy_fixture(const std::string& name, const std::string& to) {
+  std::string bytes = read_file(std::string(CORVELLA_FIXTURES) + "/" + name);
+  if (bytes.empty()) return false;
+  FILE* f = fopen(to.c_str(), "wb");
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  return fclose(f) == 0;
+}
+
 struct Verdict {
   char code;
   char type;
@@ -119,6 +127,10 @@ TEST_F(ReadersTest, IdentificationOrderRawListThenPsdThenSignatureThenExtension)
       // A raw extension decides before any byte is read.
       {"photo.nef", [&](const std::string& n) { return jpeg(n); }, {'B', 'R'}, ""},
       {"photo.dng", [&](const std::string& n) { return jpeg(n); }, {'B', 'R'}, ""},
+      // ".psd" decides before any byte is read: the PSD checker says why not.
+      {"really-jpeg.PSD", [&](const std::string& n) { return jpeg(n); }, {'B', 'P'},
+       "Bad Signature (\xFF\xD8\xFF\xE0) -- should be 8BPS"},
+      {"missing.psd", [&](const std::string& n) { return dir_.sub(n); }, {'B', 'P'}, "can't open"},
       // A JPEG signature wins over a TIFF extension.
       {"really-jpeg.tif", [&](const std::string& n) { return jpeg(n); }, {'G', 'J'}, ""},
       // A TIFF signature goes through the structure examiner: TIFF or DNG.
@@ -185,6 +197,8 @@ TEST_F(ReadersTest, DamagedFilesAreAnsweredAndTheDetectableDamageIsFound) {
       {"lzw.tif", [](const std::string& p) { TiffOptions o; o.compression = 5; o.width = 120; o.height = 90; return write_tiff(p, o); }},
       {"deflate-tiled.tif", [](const std::string& p) { TiffOptions o; o.compression = 8; o.tiled = true; o.width = 120; o.height = 90; return write_tiff(p, o); }},
       {"deflate-planar.tif", [](const std::string& p) { TiffOptions o; o.compression = 8; o.planar_separate = true; o.width = 120; o.height = 90; return write_tiff(p, o); }},
+      {"layers-rle.psd", [](const std::string& p) { return copy_fixture("psd/rgb_8bit_rle_layers_hopper.psd", p); }},
+      {"indexed-raw.psd", [](const std::string& p) { return copy_fixture("psd/indexed_8bit_raw_4x4.psd", p); }},
   };
   struct Damage {
     const char* name;
@@ -207,6 +221,8 @@ TEST_F(ReadersTest, DamagedFilesAreAnsweredAndTheDetectableDamageIsFound) {
       "BBBBGGB",  // lzw.tif
       "BBBGBGB",  // deflate-tiled.tif: a tile can fill before its checksum is read
       "BBBBBGB",  // deflate-planar.tif
+      "BBBGGGB",  // layers-rle.psd: the structure is checked, not the samples
+      "BBBGGGB",  // indexed-raw.psd
   };
   for (size_t k = 0; k < std::size(kinds); ++k) {
     std::string seen;
@@ -254,6 +270,8 @@ TEST_F(ReadersTest, RealCameraAndLibraryFilesAreValid) {
       {"tiff/gray_8bit_multipage.tiff", {'G', 'T'}},      {"tiff/subsubifds.tif", {'G', 'T'}},
       {"tiff/rgb_16bit_tiled_planar.tiff", {'G', 'T'}},  {"tiff/ycbcr_jpeg_tiled_2x2.tif", {'G', 'T'}},
       {"tiff/libtiff_quad_jpeg.tif", {'G', 'T'}},
+      {"psd/rgb_8bit_rle_layers_hopper.psd", {'G', 'P'}}, {"psd/grayscale_8bit_rle.psd", {'G', 'P'}},
+      {"psd/multichannel_16bit_raw_4x4.psd", {'G', 'P'}},
       // libtiff refuses a SubIFD that holds only a JPEG thumbnail and no
       // strips or tiles, so this sound file is answered invalid.
       {"tiff/child_ifd_jpeg.tiff", {'B', 'T'}},
