@@ -4,6 +4,7 @@
 // field or the note).
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -481,6 +482,18 @@ TEST_P(RationalText, ReducesAndFormats) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rationals, RationalText, testing::ValuesIn(kRationals));
+
+TEST(MakerNoteEntry, DecimalsUseThePointWhateverTheLocale) {
+  // A comma-decimal locale, when the machine has one.
+  const char* previous = setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous != nullptr ? previous : "C";
+  const bool switched =
+      setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr || setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+  const Decoded d = decode("Panasonic", panasonic_note(MakerNoteBuilder().add_rational(36, 7, 2)));
+  setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_TRUE(contains(d.printed, "\t\tPanasonicFlashBias: 3.5\n")) << d.printed;
+  if (!switched) GTEST_SKIP() << "no comma-decimal locale installed; checked in the C locale only";
+}
 
 TEST(MakerNoteEntry, ZeroOverZeroRationalInANote) {
   const Decoded d = decode("Panasonic", panasonic_note(MakerNoteBuilder().add_rational(36, 0, 0).add_srational(35, 0, 0)));
