@@ -1,0 +1,156 @@
+// A verification run: the Run command's confirmations and preparation, the
+// run thread that walks the folders and dispatches each file (reference
+// hash, worker pool), and the end-of-run steps (capture file, closing lines,
+// summary, skipped extensions, times, database rows).
+//
+// Threads: runVerification() is called on the window's thread and returns
+// when the run is over. Meanwhile a run thread walks the folders; it reaches
+// the window only through RunUi, RunLogSink and MessageBoxes, whose window
+// implementations forward each call to the window's thread and wait. Stop
+// sets the cancel flag, which every wait of the run looks at. The end-of-run
+// steps start only after the run thread has ended.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frontend/core/database.h"
+#include "frontend/core/hash_context.h"
+#include "frontend/core/pool_sink.h"
+#include "frontend/core/reporters.h"
+#include "frontend/core/run_log.h"
+#include "frontend/core/run_recorder.h"
+#include "frontend/core/worker_pool.h"
+
+struct stat;
+struct WalkInfo;
+
+namespace frontend {
+
+// What a run reads from the main window, taken once when Run is pressed.
+struct RunConfig {
+  std::vector<std::string> folders;  // in list order
+  bool store_hashes = false;
+  bool keep_existing_hashes = false;
+  // The job's options.
+  bool check_hashes = false;
+  bool check_structure = true;
+  bool nested_folders = true;
+  bool db_results = true;
+  bool db_details = true;
+  bool ignore_tiff_errors = false;
+  bool max_invalid_infinite = true;
+  std::string max_invalid = "100";  // decimal text
+  long max_sub_processes = 8;
+  std::string job_name = "Default";
+  std::string converter_path;
+  std::string capture_path;  // the workers' standard error for this run
+};
+
+// What the run shows and asks. The window implements it; tests fake it.
+class RunUi : public MessageBoxes {
+ public:
+  // OK and Cancel; true for OK. Texts use "\r" as a line break.
+  virtual bool askOkCancel(const std::string& text) = 0;
+  // Line 1..6 of the progress dialog (each also steps its bar).
+  virtual void setProgressLine(int line, const std::string& text) = 0;
+  // The run thread ends the progress dialog when it has finished.
+  virtual void closeProgress() = 0;
+  // Shows the progress dialog (window-modal) and returns once it has ended
+  // and run_ended() is true, serving the run thread's calls meanwhile.
+  virtual void showProgressUntil(const std::function<bool()>& run_ended) = 0;
+  // Store Hashes is unchecked and Keep Existing Hashes hidden after a run
+  // (and when the store confirmation is declined).
+  virtual void clearStoreHashes() = 0;
+};
+
+// What a finished run leaves for its caller and for tests.
+struct RunOutcome {
+  bool ran = false;  // false: a confirmation was declined
+  int run_id = 0;
+  std::string status;   // the first error, empty when none
+  std::string summary;  // as stored in the run's note
+};
+
+class RunEngine : private PoolSink, private RecorderServices {
+ public:
+  // model is the run log the window shows; log is how any thread writes to
+  // it (the same object when there is no window).
+  RunEngine(RunUi& ui, RunLog& model, RunLogSink& log, Database& db, HashContext& hashes, PoolConfig pool_config);
+  ~RunEngine() override;
+  RunEngine(const RunEngine&) = delete;
+  RunEngine& operator=(const RunEngine&) = delete;
+
+  // The Run command. Returns when the run is over.
+  RunOutcome runVerification(const RunConfig& config);
+  // Stop: the run thread sees it at its next check.
+  void stop() { cancel_.store(true); }
+  std::atomic<bool>& cancel_flag() { return cancel_; }
+
+  WorkerPool& pool() { return pool_; }
+  RunRecorder& recorder() { return recorder_; }
+  ErrorReporter& reporter() { return reporter_; }
+  // Quitting: ends every worker.
+  void quit() { pool_.quit(); }
+
+ private:
+  // The run thread.
+  void runThread();
+  void verifyFolders();
+  static int walkCallback(const char* path, const struct stat* st, int kind, const WalkInfo* info, void* user);
+  bool verifyPath(const std::string& path);
+  void endOfRun();
+  void showCancelMessage();
+
+  // PoolSink
+  void recordResult(const std::string& path, char code, char type, const std::string& message,
+                    const std::string& context) override;
+  void runLogNotice(const std::string& text) override;
+  void logLine(const std::string& text) override;
+  void reportError(const std::string& text, int err) override;
+  void reportSystemError(const std::string& text, int err) override;
+  // RecorderServices
+  bool hash_store(const std::string& path) override;
+  void db_add_detail(const std::string& path, const std::string& message, char code, char type) override;
+  void append_run_log(const std::string& text) override;
+  void run_log_notice(const std::string& text) override;
+  void set_progress_line(int line, const std::string& text) override;
+  void show_cancel_message() override { showCancelMessage(); }
+
+  RunUi& ui_;
+  RunLog& model_;
+  RunLogSink& log_;
+  Database& db_;
+  HashContext& hashes_;
+  std::atomic<bool> cancel_{false};
+  ErrorReporter reporter_;
+  RunRecorder recorder_;
+  WorkerPool pool_;
+
+  // The current run.
+  RunConfig config_;
+  int worker_count_ = 8;
+  long max_invalid_ = 0;
+  bool limit_stop_ = false;
+  bool cancel_message_shown_ = false;
+  int run_id_ = 0;
+  int files_in_folder_ = 0;
+  int64_t start_time_ = 0;
+  std::map<std::string, long> skipped_extensions_;
+  std::string last_summary_;
+  platform::Fd capture_;
+};
+
+// The per-file step's extension: the text after the last "." of the whole
+// path, upper-cased (ASCII); empty when the path has no dot.
+std::string run_extension(const std::string& path);
+// The type letter of an extension for the run's records: J, T, D, R, '?',
+// and 'O' for PSD.
+char run_type_letter(int type_code);
+
+}  // namespace frontend

@@ -1,0 +1,363 @@
+// Whole runs, headless: real folders, a real database file, real worker
+// processes (the scriptable fake worker, or corvex itself).
+#include "frontend/core/run_engine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "frontend/core/exif_time.h"
+#include "support/fake_worker.h"
+#include "support/image_writers.h"
+#include "support/temp_folder.h"
+#include "support/worker_process.h"
+#include "util/prefs.h"
+#include "util/proper.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing_support;
+using frontend::RunConfig;
+using frontend::RunOutcome;
+
+// The window as the tests see it: answers OK unless told otherwise,
+// records message boxes, and can press Stop after a number of progress
+// updates.
+class FakeRunUi : public frontend::RunUi {
+ public:
+  std::deque<bool> answers;  // next askOkCancel answers; OK when empty
+  std::vector<std::string> questions;
+  std::vector<std::string> messages;
+  int progress_updates = 0;
+  int stop_after_updates = -1;
+  bool closed = false;
+  int store_hashes_cleared = 0;
+  frontend::RunEngine* engine = nullptr;
+
+  bool askOkCancel(const std::string& text) override {
+    questions.push_back(text);
+    if (answers.empty()) return true;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void showMessage(const std::string& text) override {
+    std::lock_guard<std::mutex> g(mutex_);
+    messages.push_back(text);
+  }
+  void setProgressLine(int line, const std::string&) override {
+    if (line != 1) return;
+    if (++progress_updates == stop_after_updates && engine != nullptr) engine->stop();
+  }
+  void closeProgress() override { closed = true; }
+  void showProgressUntil(const std::function<bool()>& run_ended) override {
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!run_ended()) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the run did not end";
+      std::this_thread::sleep_for(2ms);
+    }
+  }
+  void clearStoreHashes() override { ++store_hashes_cleared; }
+
+ private:
+  std::mutex mutex_;
+};
+
+class RunEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_ = std::make_unique<IsolatedEnvironment>(dir_.path());
+    root_ = dir_.sub("props");
+    ASSERT_TRUE(PropInit(root_.c_str()));
+    prefs.SetCurrent(propset_alloc(kPropCategory, "Test"));
+    ASSERT_TRUE(frontend::db_open(db_, dir_.sub("qx_main.sqlite3")));
+  }
+  void TearDown() override {
+    engine_.reset();
+    frontend::db_close(db_);
+    PropSetFree(prefs.Set());
+    prefs.SetCurrent(nullptr);
+    PropRootFree();
+  }
+  frontend::RunEngine& engine(const std::string& program) {
+    frontend::PoolConfig pool{program, root_, {}};
+    pool.timings.retry_pause = 50ms;
+    engine_ = std::make_unique<frontend::RunEngine>(ui_, log_, log_, db_, hashes_, pool);
+    ui_.engine = engine_.get();
+    return *engine_;
+  }
+  RunConfig config(std::vector<std::string> folders) {
+    RunConfig c;
+    c.folders = std::move(folders);
+    c.capture_path = dir_.sub("capture.txt");
+    c.job_name = "Test";
+    c.converter_path = "/nonexistent/dng-converter";
+    return c;
+  }
+  std::string jpeg(const std::string& name, int size = 32) {
+    std::string path = dir_.sub(name);
+    platform::make_folders(path.substr(0, path.rfind('/')));
+    EXPECT_TRUE(write_jpeg(path, {size, size}));
+    return path;
+  }
+  std::vector<frontend::DbRow> rows(const std::string& query) {
+    std::vector<frontend::DbRow> out;
+    EXPECT_TRUE(frontend::db_query_rows(db_, query, &out)) << query;
+    return out;
+  }
+  static std::string text(const frontend::DbRow& row, size_t i) { return row.at(i).value_or("<null>"); }
+  // The run log from a marker line on.
+  std::string log_from(const std::string& marker) {
+    std::string t = log_.text();
+    auto at = t.find(marker);
+    return at == std::string::npos ? t : t.substr(at);
+  }
+
+  TempFolder dir_;
+  std::unique_ptr<IsolatedEnvironment> env_;
+  std::string root_;
+  FakeRunUi ui_;
+  frontend::RunLog log_;
+  frontend::Database db_{log_};
+  frontend::HashContext hashes_{db_, log_, std::make_unique<frontend::ExaminerExifTimeSource>()};
+  std::unique_ptr<frontend::RunEngine> engine_;
+};
+
+TEST_F(RunEngineTest, ARunOverRealFilesWithCorvexRecordsEverything) {
+  jpeg("photos/a.jpg");
+  jpeg("photos/b.jpg");
+  std::string cut = jpeg("photos/c.jpg", 256);
+  ASSERT_TRUE(truncate_to(cut, 0.5));
+  dir_.write_file("photos/notes.txt", "words");
+  dir_.write_file("photos/.hidden.jpg", "ignored");
+  std::string deep = dir_.sub("photos/sub/d.tif");
+  ASSERT_TRUE(write_tiff(deep));
+
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("photos")}));
+  ASSERT_TRUE(outcome.ran);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_TRUE(ui_.closed);
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(log_.text().rfind("\nVerifying folder " + dir_.sub("photos") + "\n", 0), 0u) << log_.text();
+  EXPECT_NE(log_.text().find("Probably invalid: " + cut + "\n"), std::string::npos) << log_.text();
+  EXPECT_EQ(log_from("\nFinished normally.\n"),
+            "\nFinished normally.\n"
+            "Verification Checks: Structure \n\n"
+            "Total processed: 5\nTotal skipped: 1\nTotal hashes kept: 0 (not verified)\n"
+            "Total valid: 3\nTotal invalid: 1\nTotal indeterminate: 0\nTotal error: 0\nTotal hash error: 0\n"
+            "\n"
+            "Valid JPEGs: 2\nValid TIFFs: 1\n"
+            "\n"
+            "Invalid JPEGs: 1\n"
+            "\nSkipped Extensions:\n\tTXT: 1\n"
+            "\nTotal time: 00:00:0" +
+                log_from("\nTotal time: 00:00:0").substr(19));
+  EXPECT_NE(log_.text().find("Time per image: "), std::string::npos);
+
+  auto run = rows("select job, status, processed, valid, invalid, indeterminate, error, skipped, hash_error "
+                  "from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0), "Test");
+  EXPECT_EQ(text(run[0], 1), "OK");
+  EXPECT_EQ(text(run[0], 2) + text(run[0], 3) + text(run[0], 4) + text(run[0], 7), "5311");
+  auto folders = rows("select path from folder");
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_EQ(text(folders[0], 0), dir_.sub("photos"));
+  auto details = rows("select path, code, type from detail");
+  ASSERT_EQ(details.size(), 1u);
+  EXPECT_EQ(text(details[0], 0), cut);
+  EXPECT_EQ(text(details[0], 1) + text(details[0], 2), "BJ");
+  auto notes = rows("select data from note");
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(text(notes[0], 0), outcome.summary);
+  EXPECT_EQ(outcome.summary.rfind("Verification Checks: Structure \n", 0), 0u);
+}
+
+TEST_F(RunEngineTest, AMissingFolderStopsTheWalkButTheRunStillEnds) {
+  jpeg("later/a.jpg");
+  auto outcome =
+      engine(fake_worker_path()).runVerification(config({dir_.sub("missing"), dir_.sub("later")}));
+  EXPECT_EQ(outcome.status, "Can't traverse folder - check that the path exists and is readable.");
+  EXPECT_EQ(log_.text().find("Verifying folder " + dir_.sub("later")), std::string::npos);
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{
+                "Can't traverse folder - check that the path exists and is readable.\r\r(Verification cancelled.)"});
+  EXPECT_EQ(log_.text().find("Finished normally"), std::string::npos);
+  EXPECT_NE(log_.text().find("Total processed: 0\n"), std::string::npos);
+  EXPECT_EQ(text(rows("select status from run")[0], 0), outcome.status);
+}
+
+TEST_F(RunEngineTest, MaxInvalidZeroStopsAtTheFirstBadResult) {
+  jpeg("one/a.jpg");
+  jpeg("one/b.jpg");
+  jpeg("two/c.jpg");
+  write_fake_script(root_, "*\tB\tJ\t0\tbroken\n");
+  auto c = config({dir_.sub("one"), dir_.sub("two")});
+  c.max_invalid_infinite = false;
+  c.max_invalid = "0";
+  auto outcome = engine(fake_worker_path()).runVerification(c);
+  EXPECT_NE(log_.text().find("\nMax Invalid Messages exceeded.\n"), std::string::npos) << log_.text();
+  EXPECT_EQ(log_.text().find("Can't traverse"), std::string::npos);
+  EXPECT_EQ(log_.text().find("Verifying folder " + dir_.sub("two")), std::string::npos);
+  EXPECT_EQ(outcome.status, "");
+}
+
+TEST_F(RunEngineTest, SkippedFilesCountAndTheirExtensionsAreListed) {
+  dir_.write_file("mix/a.txt", "1");
+  dir_.write_file("mix/b.TXT", "2");
+  dir_.write_file("mix/noext", "3");
+  dir_.write_file("mix/.dot.jpg", "never counted");
+  auto outcome = engine(fake_worker_path()).runVerification(config({dir_.sub("mix")}));
+  EXPECT_NE(outcome.summary.find("Total processed: 3\nTotal skipped: 3\n"), std::string::npos) << outcome.summary;
+  EXPECT_NE(outcome.summary.find("\nSkipped Extensions:\n\t[no extension]: 1\n\tTXT: 2\n"), std::string::npos)
+      << outcome.summary;
+  EXPECT_NE(outcome.summary.find("Time per image: 0.00 seconds\n"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, AnEmptyFolderFinishesNormallyWithZeroTotals) {
+  ASSERT_TRUE(platform::make_folder(dir_.sub("empty")));
+  auto outcome = engine(fake_worker_path()).runVerification(config({dir_.sub("empty")}));
+  EXPECT_NE(log_.text().find("\nFinished normally.\n"), std::string::npos);
+  EXPECT_NE(outcome.summary.find("Total processed: 0\n"), std::string::npos);
+  EXPECT_NE(outcome.summary.find("\nSkipped Extensions: [none]\n"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, APathTooLongForARecordIsAnErrorWithoutAWorker) {
+  // 401 bytes: the folder, then a name long enough.
+  std::string folder = dir_.sub("long");
+  std::string name = std::string(401 - folder.size() - 1 - 4, 'n') + ".jpg";
+  std::string path = jpeg("long/" + name);
+  ASSERT_EQ(path.size(), 401u);
+  auto outcome = engine(fake_worker_path()).runVerification(config({folder}));
+  EXPECT_NE(log_.text().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)"),
+            std::string::npos)
+      << log_.text();
+  EXPECT_TRUE(fake_transcript(root_).empty());
+}
+
+TEST_F(RunEngineTest, TheSameFolderTwiceStopsOnAPathStillInFlight) {
+  jpeg("twice/a.jpg");
+  write_fake_script(root_, "a.jpg\tG\tJ\t800\n");
+  auto c = config({dir_.sub("twice"), dir_.sub("twice")});
+  c.max_sub_processes = 2;
+  auto outcome = engine(fake_worker_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "Path already verified");
+  EXPECT_NE(log_.text().find(dir_.sub("twice/a.jpg") + "\n"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, StopEndsTheRunWithOneCancelMessage) {
+  for (int i = 0; i < 20; ++i) jpeg("many/" + std::to_string(100 + i) + ".jpg");
+  write_fake_script(root_, "*\tG\tJ\t100\n");
+  ui_.stop_after_updates = 3;
+  auto c = config({dir_.sub("many")});
+  c.max_sub_processes = 1;
+  auto outcome = engine(fake_worker_path()).runVerification(c);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Cancelled by user."});
+  EXPECT_NE(log_.text().find("\n\nCancelled by user.\n"), std::string::npos);
+  EXPECT_NE(log_.text().find("\nCancelled by user.\nVerification Checks"), std::string::npos) << log_.text();
+  EXPECT_EQ(log_.text().find("Worked path not completed"), std::string::npos);
+  EXPECT_EQ(log_.text().find("discrepancy"), std::string::npos);
+  EXPECT_FALSE(ui_.closed);
+}
+
+TEST_F(RunEngineTest, AWorkerThatDiesGivesAnIndeterminateResultAndTheRunGoesOn) {
+  jpeg("d/a.jpg");
+  jpeg("d/b.jpg");
+  write_fake_script(root_, "a.jpg\tdie-before\n");
+  auto outcome = engine(fake_worker_path()).runVerification(config({dir_.sub("d")}));
+  EXPECT_NE(outcome.summary.find("Total valid: 1\n"), std::string::npos) << outcome.summary;
+  EXPECT_NE(outcome.summary.find("Total indeterminate: 1\n"), std::string::npos);
+  EXPECT_NE(log_.text().find("Probably invalid: " + dir_.sub("d/a.jpg")), std::string::npos);
+}
+
+TEST_F(RunEngineTest, ElevenRawFilesGoAsABatchOfTenThenOne) {
+  for (int i = 0; i < 11; ++i) dir_.write_file("raw/" + std::to_string(10 + i) + ".cr2", "raw");
+  auto c = config({dir_.sub("raw")});
+  c.converter_path = "/opt/converter";
+  auto outcome = engine(fake_worker_path()).runVerification(c);
+  auto requests = fake_transcript(root_);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].mode, "/opt/converter");
+  EXPECT_EQ(requests[0].paths.size(), 10u);
+  EXPECT_EQ(requests[1].paths.size(), 1u);
+  EXPECT_NE(outcome.summary.find("Valid Raws: 11\n"), std::string::npos) << outcome.summary;
+}
+
+TEST_F(RunEngineTest, IdleWorkersServeTheNextRun) {
+  jpeg("r/a.jpg");
+  auto& e = engine(fake_worker_path());
+  auto c = config({dir_.sub("r")});
+  c.max_sub_processes = 1;
+  e.runVerification(c);
+  e.runVerification(c);
+  auto requests = fake_transcript(root_);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].pid, requests[1].pid);
+  EXPECT_EQ(rows("select id from run").size(), 2u);
+}
+
+TEST_F(RunEngineTest, DecliningAConfirmationRunsNothing) {
+  auto c = config({dir_.sub("x")});
+  c.store_hashes = true;
+  c.keep_existing_hashes = true;
+  ui_.answers = {false};
+  auto outcome = engine(fake_worker_path()).runVerification(c);
+  EXPECT_FALSE(outcome.ran);
+  EXPECT_EQ(ui_.store_hashes_cleared, 1);
+  ASSERT_EQ(ui_.questions.size(), 1u);
+  EXPECT_EQ(ui_.questions[0],
+            "Do you want to create reference hashes from images?\r\rExisting hashes will not be overwritten.\r\r"
+            "Don't continue unless you're sure the images about to be processed are good.\r\r"
+            "The Store Hashes setting will not be saved as part of the job.");
+  EXPECT_TRUE(rows("select id from run").empty());
+
+  c.store_hashes = false;
+  c.check_structure = false;
+  ui_.answers = {false};
+  EXPECT_FALSE(engine_->runVerification(c).ran);
+  EXPECT_EQ(ui_.questions.back(), "Continue with all verification turned off?");
+}
+
+TEST_F(RunEngineTest, HashesStoredThenCheckedAfterMovingRenamingAndAltering) {
+  std::string a = jpeg("h/a.jpg");
+  std::string b = jpeg("h/b.jpg", 48);
+  std::string c_path = jpeg("h/c.jpg", 64);
+  auto store = config({dir_.sub("h")});
+  store.store_hashes = true;
+  auto& e = engine(fake_worker_path());
+  auto stored = e.runVerification(store);
+  EXPECT_NE(stored.summary.find("Total valid: 3 (3 hashes stored)\n"), std::string::npos) << stored.summary;
+
+  // Moved (same name, size and times): passes. Renamed: no hash stored.
+  // Altered in place with the same size: the comparison fails.
+  platform::make_folder(dir_.sub("moved"));
+  ASSERT_EQ(rename(a.c_str(), dir_.sub("moved/a.jpg").c_str()), 0);
+  ASSERT_EQ(rename(b.c_str(), dir_.sub("h/renamed.jpg").c_str()), 0);
+  struct stat st;
+  ASSERT_EQ(stat(c_path.c_str(), &st), 0);
+  ASSERT_TRUE(flip_bit(c_path, st.st_size / 2, 0));
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, c_path.c_str(), times, 0), 0);
+
+  auto check = config({dir_.sub("moved"), dir_.sub("h")});
+  check.check_hashes = true;
+  check.check_structure = false;
+  log_.appendRunLog(nullptr);
+  auto checked = e.runVerification(check);
+  EXPECT_NE(checked.summary.find("Total valid: 1\n"), std::string::npos) << checked.summary;
+  EXPECT_NE(checked.summary.find("Total hash error: 2\n"), std::string::npos) << checked.summary;
+  EXPECT_NE(log_.text().find("Hash check error: " + dir_.sub("h/renamed.jpg") + "\n\t(no hash stored)\n"),
+            std::string::npos)
+      << log_.text();
+  EXPECT_NE(log_.text().find("Hash check error: " + c_path + "\n\t(hash comparison failed)\n"
+                             "\tStored hash based on image in " + dir_.sub("h") + "\n"),
+            std::string::npos)
+      << log_.text();
+}
+
+}  // namespace
