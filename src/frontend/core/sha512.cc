@@ -53,7 +53,7 @@ inline uint64_t big_sigma1(uint64_t x) { return rotr(x, 14) ^ rotr(x, 18) ^ rotr
 inline uint64_t small_sigma0(uint64_t x) { return rotr(x, 1) ^ rotr(x, 8) ^ (x >> 7); }
 inline uint64_t small_sigma1(uint64_t x) { return rotr(x, 19) ^ rotr(x, 61) ^ (x >> 6); }
 inline uint64_t ch(uint64_t x, uint64_t y, uint64_t z) { return z ^ (x & (y ^ z)); }
-inline uint64_t maj(uint64_t x, uint64_t y, uint64_t z) { return (x & y) | (z & (x | y)); }
+inline uint64_t maj(uint64_t x, uint64_t y, uint64_t z) { return (x & y) ^ (x & z) ^ (y & z); }
 
 // One round. The eight working variables rotate through the argument
 // positions instead of being moved, so the unrolled code has no copies.
@@ -89,9 +89,11 @@ inline uint64_t maj(uint64_t x, uint64_t y, uint64_t z) { return (x & y) | (z & 
   SHA512_ROUND(c, d, e, f, g, h, a, b, K[(i) + 6], SHA512_SCHEDULE((i) + 6)); \
   SHA512_ROUND(b, c, d, e, f, g, h, a, K[(i) + 7], SHA512_SCHEDULE((i) + 7))
 
-}  // namespace
-
-void sha512_compress(Sha512* state, const uint8_t* blocks, size_t count) {
+// The compression loop, compiled once for any x86-64 and once for
+// processors with BMI2, whose non-destructive rotate (rorx) saves a move in
+// every sigma.
+__attribute__((always_inline)) inline void compress_blocks(Sha512* state, const uint8_t* blocks,
+                                                            size_t count) {
   uint64_t s0 = state->h[0], s1 = state->h[1], s2 = state->h[2], s3 = state->h[3];
   uint64_t s4 = state->h[4], s5 = state->h[5], s6 = state->h[6], s7 = state->h[7];
   for (; count > 0; --count, blocks += kSha512BlockSize) {
@@ -125,6 +127,32 @@ void sha512_compress(Sha512* state, const uint8_t* blocks, size_t count) {
   state->h[5] = s5;
   state->h[6] = s6;
   state->h[7] = s7;
+}
+
+void compress_generic(Sha512* state, const uint8_t* blocks, size_t count) {
+  compress_blocks(state, blocks, count);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("bmi2"))) void compress_bmi2(Sha512* state, const uint8_t* blocks, size_t count) {
+  compress_blocks(state, blocks, count);
+}
+#endif
+
+using CompressFn = void (*)(Sha512*, const uint8_t*, size_t);
+
+CompressFn pick_compress() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("bmi2")) return compress_bmi2;
+#endif
+  return compress_generic;
+}
+
+}  // namespace
+
+void sha512_compress(Sha512* state, const uint8_t* blocks, size_t count) {
+  static const CompressFn compress = pick_compress();
+  compress(state, blocks, count);
 }
 
 #undef SHA512_EIGHT_LATER
