@@ -13,7 +13,7 @@
 
 namespace {
 
-using Lock = std::unique_lock<std::recursive_mutex>;
+using Session = Database::Session;
 
 // Buffer sizes of the values read back: an integer and a hash folder.
 constexpr size_t kIntValueLength = 100;
@@ -72,7 +72,7 @@ void write_db_error(Database& db, const std::string& message) {
   std::string line = "\nDB ERROR: ";
   line += message;
   line += "\n";
-  db.log().appendRunLog(line.c_str());
+  db.write_log(std::move(line));
 }
 
 // Runs a statement; a failure is written as a DB ERROR line.
@@ -91,14 +91,13 @@ void rollback(Database& db) {
 // The pieces of db_report_error, with the library text taken by the caller.
 void report_error_pieces(Database& db, const char* context, const char* detail,
                          const std::string& library) {
-  RunLogSink& log = db.log();
-  log.appendRunLog("\n\nDB ERROR: ");
-  log.appendRunLog(context);
-  if (detail != nullptr) log.appendRunLog(detail);
-  log.appendRunLog("\n");
-  log.appendRunLog("SQLite3 Error: ");
-  log.appendRunLog(library.c_str());
-  log.appendRunLog("\n");
+  db.write_log("\n\nDB ERROR: ");
+  db.write_log(context);
+  if (detail != nullptr) db.write_log(detail);
+  db.write_log("\n");
+  db.write_log("SQLite3 Error: ");
+  db.write_log(library);
+  db.write_log("\n");
 }
 
 struct TableDeleter {
@@ -136,8 +135,20 @@ Database::~Database() {
 }
 
 bool Database::is_open() const {
-  Lock lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return db_ != nullptr;
+}
+
+Database::Session::Session(Database& db) : db_(db) {
+  db_.mutex_.lock();
+  ++db_.depth_;
+}
+
+Database::Session::~Session() {
+  std::vector<std::string> texts;
+  if (--db_.depth_ == 0) texts.swap(db_.pending_);
+  db_.mutex_.unlock();
+  for (const std::string& text : texts) db_.log_.appendRunLog(text.c_str());
 }
 
 std::string db_format(const char* format, ...) {
@@ -152,7 +163,7 @@ std::string db_format(const char* format, ...) {
 }
 
 bool db_open(Database& db, const std::string& path) {
-  Lock lock = db.lock();
+  Session session(db);
   db_close(db);
   sqlite3* connection = nullptr;
   if (sqlite3_open(path.c_str(), &connection) != SQLITE_OK) {
@@ -168,7 +179,7 @@ bool db_open(Database& db, const std::string& path) {
 }
 
 bool db_make_schema(Database& db) {
-  Lock lock = db.lock();
+  Session session(db);
   for (const SchemaStage& stage : kSchemaStages) {
     // Every probe failure counts as a missing table. Probes are silent: a
     // new database fails all three.
@@ -195,7 +206,7 @@ bool db_make_schema(Database& db) {
 }
 
 bool db_report_error(Database& db, const char* context, const char* detail) {
-  Lock lock = db.lock();
+  Session session(db);
   report_error_pieces(db, context, detail, library_text(db));
   return false;
 }
@@ -210,7 +221,7 @@ std::string db_now_text() {
 }
 
 bool db_query_value(Database& db, const std::string& statement, size_t length, std::string* out) {
-  Lock lock = db.lock();
+  Session session(db);
   out->clear();
   Table table;
   int rows = 0, columns = 0;
@@ -238,12 +249,12 @@ bool db_query_int(Database& db, const std::string& statement, int* out) {
 }
 
 bool db_exec(Database& db, const std::string& statement) {
-  Lock lock = db.lock();
+  Session session(db);
   return exec_reported(db, statement);
 }
 
 bool db_query_rows(Database& db, const std::string& statement, std::vector<DbRow>* rows) {
-  Lock lock = db.lock();
+  Session session(db);
   rows->clear();
   Table table;
   int row_count = 0, columns = 0;
@@ -264,7 +275,7 @@ bool db_query_rows(Database& db, const std::string& statement, std::vector<DbRow
 }
 
 bool db_close(Database& db) {
-  Lock lock = db.lock();
+  Session session(db);
   sqlite3* connection = db.connection();
   db.set_connection(nullptr);
   if (connection == nullptr) return true;
@@ -277,7 +288,7 @@ bool db_close(Database& db) {
 int db_run_record(Database& db, int run_id, const char* status, const char* job, int processed,
                   int valid, int invalid, int indeterminate, int error, int skipped, int hash_error,
                   int scheduled) {
-  Lock lock = db.lock();
+  Session session(db);
   if (run_id == 0) {
     std::string statement =
         db_format("insert into run (job, start_dt, status, scheduled) values(%Q, %Q, %Q, %d)", job,
@@ -296,13 +307,13 @@ int db_run_record(Database& db, int run_id, const char* status, const char* job,
 }
 
 bool db_add_folder(Database& db, int run_id, const char* path) {
-  Lock lock = db.lock();
+  Session session(db);
   return exec_reported(db, db_format("insert into folder (run_id, path) values(%d, %Q)", run_id, path));
 }
 
 bool db_add_detail(Database& db, int run_id, const char* path, const char* message, char code,
                    char type) {
-  Lock lock = db.lock();
+  Session session(db);
   // The code and type bytes come from a worker's record: a quote or a zero
   // byte must neither break nor cut the statement, so they go in as quoted
   // one-character texts. A letter gives the same statement text as '%c'.
@@ -315,12 +326,12 @@ bool db_add_detail(Database& db, int run_id, const char* path, const char* messa
   if (exec_statement(db, statement.c_str(), &error)) return true;
   write_db_error(db, error);
   statement += "\n";
-  db.log().appendRunLog(statement.c_str());
+  db.write_log(std::move(statement));
   return false;
 }
 
 bool db_add_note(Database& db, int run_id, const char* data) {
-  Lock lock = db.lock();
+  Session session(db);
   return exec_reported(db, db_format("insert into note (run_id, data) values(%d, %Q)", run_id, data));
 }
 
@@ -335,7 +346,7 @@ std::string hash_to_hex(const uint8_t digest[64]) {
 }
 
 bool db_hash_folder(Database& db, const char* key, std::string* out) {
-  Lock lock = db.lock();
+  Session session(db);
   int folder_id = 0;
   db_query_int(db, db_format("select hash_path_id from hash_key where key = %Q", key), &folder_id);
   db_query_value(db, db_format("select path from hash_path where rowid = %d", folder_id),
@@ -344,7 +355,7 @@ bool db_hash_folder(Database& db, const char* key, std::string* out) {
 }
 
 bool db_get_hash(Database& db, const char* key, uint8_t out[64]) {
-  Lock lock = db.lock();
+  Session session(db);
   std::memset(out, 0xFF, 64);
   if (db.connection() == nullptr) {
     write_db_error(db, Database::kNoConnection);
@@ -363,11 +374,11 @@ bool db_get_hash(Database& db, const char* key, uint8_t out[64]) {
     std::string line = "\nDB ERROR: Fetching row in hash_key for key ";
     line += key;
     line += "\n";
-    db.log().appendRunLog(line.c_str());
+    db.write_log(std::move(line));
     return false;
   }
   if (sqlite3_column_bytes(raw, 0) != 64) {
-    db.log().appendRunLog("\nERROR: hash in DB record wrong length\n");
+    db.write_log("\nERROR: hash in DB record wrong length\n");
     return false;
   }
   std::memcpy(out, sqlite3_column_blob(raw, 0), 64);
@@ -386,7 +397,7 @@ std::string db_hash_folder_of(const char* path) {
 }
 
 bool db_put_hash(Database& db, const uint8_t digest[64], const char* path, const char* key) {
-  Lock lock = db.lock();
+  Session session(db);
   std::string folder = db_hash_folder_of(path);
   if (!exec_reported(db, "begin transaction")) return false;
 

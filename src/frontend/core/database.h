@@ -6,8 +6,7 @@
 // operation takes the holder's lock for its whole length (a digest store for
 // its whole transaction), so a reader never sees another thread's error
 // text, row id or half-finished transaction. A caller that needs several
-// operations in one transaction holds lock() across them (the lock is
-// recursive).
+// operations in one transaction holds lock() across them (sessions nest).
 //
 // Failures never throw: they are written into the run log ("\nDB ERROR: "
 // lines) and the operation answers false or 0. An empty holder (no
@@ -36,18 +35,36 @@ class Database {
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
+  // Holds the connection. Sessions nest on one thread. Run-log lines
+  // written while a session is held go out, in order, after the outermost
+  // session has let the connection go: writing to the run log may wait for
+  // the window's thread, which may itself be waiting for the connection.
+  class Session {
+   public:
+    explicit Session(Database& db);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+   private:
+    Database& db_;
+  };
+
   // Holds the connection for several operations (e.g. a purge transaction).
-  std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
+  Session lock() { return Session(*this); }
   bool is_open() const;
 
   // For the operations below; callers outside this module use the functions.
   sqlite3* connection() const { return db_; }
   void set_connection(sqlite3* db) { db_ = db; }
-  RunLogSink& log() { return log_; }
+  // Queues a run-log text; call with a session held.
+  void write_log(std::string text) { pending_.push_back(std::move(text)); }
 
  private:
   RunLogSink& log_;
   mutable std::recursive_mutex mutex_;
+  int depth_ = 0;                     // sessions held, under mutex_
+  std::vector<std::string> pending_;  // run-log texts, under mutex_
   sqlite3* db_ = nullptr;
 };
 

@@ -425,3 +425,45 @@ TEST_F(DatabaseTest, TransactionsOnTwoThreadsDoNotInterleave) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run log that, like the window's adapter, waits for another thread on
+// every append; that thread uses the database meanwhile.
+class LogThatQueriesFromAnotherThread : public RunLogSink {
+ public:
+  void appendRunLog(const char* text) override {
+    texts.emplace_back(text != nullptr ? text : "<clear>");
+    std::thread window([this] {
+      std::string value;
+      db_query_value(*db, "select count(*) from run", 100, &value);
+    });
+    window.join();
+  }
+  void appendRunLogNotice(const char* text) override { appendRunLog(text); }
+  Database* db = nullptr;
+  std::vector<std::string> texts;
+};
+
+TEST(DatabaseLogTest, RunLogLinesAreWrittenAfterTheConnectionIsLetGo) {
+  TempFolder folder;
+  LogThatQueriesFromAnotherThread log;
+  Database db(log);
+  log.db = &db;
+  ASSERT_TRUE(db_open(db, folder.sub("qx_main.sqlite3")));
+  std::string value;
+  EXPECT_FALSE(db_query_value(db, "select x from nope", 100, &value));
+  EXPECT_EQ(db_run_record(db, 0, nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0, 0), 0);
+  {
+    // Lines written inside a caller's session wait for its end.
+    auto session = db.lock();
+    EXPECT_FALSE(db_add_detail(db, 1, nullptr, "m", 'B', 'J'));
+    EXPECT_EQ(log.texts.size(), 2u);
+  }
+  EXPECT_THAT(log.texts,
+              ElementsAre("\nDB ERROR: no such table: nope\n", "\nDB ERROR: NOT NULL constraint failed: run.job\n",
+                          "\nDB ERROR: NOT NULL constraint failed: detail.path\n",
+                          "insert into detail (run_id, path, code, type, message) values(1, NULL, 'B', 'J', 'm')\n"));
+}
+
+}  // namespace
