@@ -81,6 +81,34 @@ TEST_F(ReadersTest, ATruncatedJpegIsInvalidAndTheLibraryMessageGoesToStandardErr
       << worker_->stderr_text();
 }
 
+// Rewrites the width and height in a JPEG's start-of-frame marker.
+bool set_jpeg_dimensions(const std::string& path, uint16_t width, uint16_t height) {
+  std::string bytes = read_file(path);
+  for (size_t i = 2; i + 9 < bytes.size(); ++i) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    if (b(i) == 0xFF && (b(i + 1) == 0xC0 || b(i + 1) == 0xC2)) {
+      bytes[i + 5] = static_cast<char>(height >> 8);
+      bytes[i + 6] = static_cast<char>(height & 0xFF);
+      bytes[i + 7] = static_cast<char>(width >> 8);
+      bytes[i + 8] = static_cast<char>(width & 0xFF);
+      FILE* f = fopen(path.c_str(), "wb");
+      fwrite(bytes.data(), 1, bytes.size(), f);
+      return fclose(f) == 0;
+    }
+  }
+  return false;
+}
+
+TEST_F(ReadersTest, AHugeProgressiveJpegFailsCleanlyWithoutTakingTheMemory) {
+  // 65000 x 65000 progressive needs about 25 GB of coefficients.
+  std::string path = jpeg("huge.jpg", {32, 32, 90, true});
+  ASSERT_TRUE(set_jpeg_dimensions(path, 65000, 65000));
+  expect_verdict(check(path), {'B', 'J'}, "huge progressive");
+  EXPECT_NE(worker_->stderr_text().find("\nERROR processing JPEG: "), std::string::npos);
+  // The worker is still there for the next file.
+  expect_verdict(check(jpeg("after.jpg")), {'G', 'J'}, "next file");
+}
+
 TEST_F(ReadersTest, IdentificationOrderRawListThenPsdThenSignatureThenExtension) {
   struct Case {
     std::string name;
@@ -93,6 +121,17 @@ TEST_F(ReadersTest, IdentificationOrderRawListThenPsdThenSignatureThenExtension)
       {"photo.dng", [&](const std::string& n) { return jpeg(n); }, {'B', 'R'}, ""},
       // A JPEG signature wins over a TIFF extension.
       {"really-jpeg.tif", [&](const std::string& n) { return jpeg(n); }, {'G', 'J'}, ""},
+      // A TIFF signature goes through the structure examiner: TIFF or DNG.
+      {"really-tiff.jpg", [&](const std::string& n) { return tiff(n); }, {'G', 'T'}, ""},
+      {"tiff-no-list.dat", [&](const std::string& n) { return tiff(n); }, {'G', 'T'}, ""},
+      {"dng-named.tif", [&](const std::string& n) { TiffOptions o; o.dng_version = true; return tiff(n, o); },
+       {'E', 'D'}, "DNG validation not available"},
+      {"dng-no-list.dat", [&](const std::string& n) { TiffOptions o; o.dng_version = true; return tiff(n, o); },
+       {'E', 'D'}, "DNG validation not available"},
+      // The examiner refuses two samples per pixel: the extension decides.
+      {"gray-alpha.tif", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'G', 'T'}, ""},
+      {"gray-alpha.dat", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'B', '?'},
+       "Could not open or identify"},
       // Unrecognised content falls back to the extension lists.
       {"junk.tif", [&](const std::string& n) { return dir_.write_file(n, std::string(64, 'j')); }, {'B', 'T'}, ""},
       {"junk.txt", [&](const std::string& n) { return dir_.write_file(n, std::string(64, 'j')); }, {'B', '?'},

@@ -1,0 +1,150 @@
+// The pool of worker processes that check image structure: up to eight
+// corvex processes, each on a pair of pipes, kept alive across runs.
+//
+// A worker is started with the property root as its only argument, its
+// standard input and output on pipes and its standard error on the current
+// run's capture file. A request names one path ("internal" mode) or a batch
+// of up to 10 camera raw paths for the DNG converter (the mode line is the
+// converter's path); each answer is read as result records and handed to
+// result recording through the PoolSink.
+//
+// Threads: during a run only the run thread calls the pool; quit() is called
+// by the window's thread when no run is in progress. The cancel flag is the
+// only thing another thread writes; every wait looks at it between steps of
+// poll_step, so a Stop is seen within one step.
+//
+// Order of use per run: beginRun(), then placeFile() for each file that
+// needs a worker, flushRawWorker() after the last file, finishAllWorkers().
+// Idle workers stay up between runs; quit() (or the destructor) ends them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "frontend/core/pool_sink.h"
+#include "frontend/core/worker_slot.h"
+#include "platform/process.h"
+#include "util/worker_wire.h"
+
+namespace frontend {
+
+inline constexpr int kWorkerSlots = 8;
+// Raw files gathered into one converter request.
+inline constexpr size_t kRawBatchMax = 10;
+
+// A worker count as a run uses it: 1 to 8 whatever the setting said (a
+// setting that was not a number reads as 0 and gives 1).
+int clampWorkerCount(long requested);
+
+// The worker program: corvex beside the running executable, else "./corvex".
+std::string findWorkerProgram();
+
+// Opens (creating or truncating) a run's capture file for the workers'
+// standard error, appending so that idle workers of earlier runs, which still
+// hold the file, add to its end. /dev/null when the file cannot be created.
+platform::Fd openCaptureFile(const std::string& path);
+
+struct PoolConfig {
+  std::string program;        // the worker executable
+  std::string property_root;  // the worker's only argument
+  PoolTimings timings;
+};
+
+// What one run tells the pool.
+struct PoolRun {
+  long worker_count = kWorkerSlots;  // clamped to 1..8
+  int capture_fd = -1;               // standard error of workers started now; -1 gives /dev/null
+  std::string converter_path;        // the mode line of raw batches
+};
+
+class WorkerPool {
+ public:
+  // How handing a file to a worker ended.
+  enum class Placement {
+    kPlaced,     // the file is with a worker (or in the raw batch being gathered)
+    kFailed,     // an error was reported; the walk stops
+    kCancelled,  // Stop was pressed; the caller shows its cancel message
+  };
+  // What waiting for an answer found.
+  enum class Wait { kAnswer, kNoBusyWorker, kTimeout, kCancelled };
+
+  // Ignores SIGPIPE for the process (a worker that died must give a write
+  // error, not end the front end).
+  WorkerPool(PoolConfig config, PoolSink& sink, const std::atomic<bool>& cancel);
+  // Ends every worker (quit()).
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  // Takes the run's worker count, capture descriptor (not owned; it must
+  // stay open until the run's workers have started) and converter path.
+  void beginRun(const PoolRun& run);
+
+  // Hands one file to a worker: reaps workers that ended, starts a worker in
+  // every empty slot of the run, adds a raw file to the gathered batch (or
+  // sends a full batch first), sends the pending batch before a file that is
+  // not raw, and gives the file to the first idle worker, waiting for an
+  // answer while every worker is busy.
+  Placement placeFile(const std::string& path, bool is_raw);
+
+  // The pool's operations, in the terms the rest of the front end uses.
+  bool startWorker(int slot);
+  bool giveWork(int slot);
+  bool flushRawWorker();
+  bool assign(int slot, const std::string& path, bool is_raw);
+  bool readResult(int slot, const std::string& context, bool ended);
+  bool waitForTerminated();
+  bool finishAllWorkers(bool cancelled);
+  void killWorker(int slot);
+  // Ends the worker of every slot that holds one, whatever the run's count.
+  void quit();
+
+  // Waits until a busy worker's answer pipe is readable (an answer, or its
+  // end); the first such slot in slot order goes into *slot.
+  Wait waitForAnswer(int* slot);
+
+  // State, for the run and for tests.
+  int workerCount() const { return worker_count_; }
+  bool rawBatchPending() const { return raw_batch_slot_ >= 0; }
+  int rawBatchSlot() const { return raw_batch_slot_; }
+  bool longTimeout() const { return long_timeout_; }
+  const WorkerSlot& slot(int index) const { return slots_.at(static_cast<size_t>(index)); }
+  // The slot's worker process id, 0 when it has none.
+  pid_t workerPid(int index) const;
+
+ private:
+  enum class Receive { kRecord, kEnd, kReadError, kInvalid, kCancelled, kNothingWaiting };
+  enum class Send { kSent, kWorkerGone, kFailed };
+
+  Send sendRequest(int slot);
+  Receive receiveResult(int fd, bool wait, wire::Record* record);
+  bool readAnswer(int slot, const std::string& context);
+  void drainEnded(int slot, const std::string& context);
+  void recordDeath(int slot, const std::string& context);
+  // Ends the slot's worker (and what it started) and empties the slot; false
+  // when the worker could not be reaped.
+  bool endWorker(int slot);
+  bool pauseUnlessCancelled(std::chrono::milliseconds pause);
+  bool cancelled() const { return cancel_.load(std::memory_order_relaxed); }
+  WorkerSlot& at(int index) { return slots_[static_cast<size_t>(index)]; }
+
+  PoolConfig config_;
+  PoolSink& sink_;
+  const std::atomic<bool>& cancel_;
+  std::array<WorkerSlot, kWorkerSlots> slots_;
+  int worker_count_ = kWorkerSlots;
+  int capture_fd_ = -1;
+  std::string converter_path_;
+  // The slot gathering raw files, -1 for none.
+  int raw_batch_slot_ = -1;
+  // Set when a raw batch is opened; never cleared (converter runs are slow).
+  bool long_timeout_ = false;
+  // errno of the last failed send or read, for the error that reports it.
+  int last_error_ = 0;
+};
+
+}  // namespace frontend
