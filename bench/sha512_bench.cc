@@ -22,6 +22,8 @@ extern char** environ;
 
 namespace {
 
+using namespace frontend;
+
 constexpr size_t kFileSize = size_t{1} << 30;
 
 std::string g_file;

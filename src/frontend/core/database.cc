@@ -11,6 +11,8 @@
 #include <ctime>
 #include <memory>
 
+namespace frontend {
+
 namespace {
 
 using Session = Database::Session;
@@ -439,3 +441,5 @@ bool db_put_hash(Database& db, const uint8_t digest[64], const char* path, const
   }
   return true;
 }
+
+}  // namespace frontend

@@ -25,6 +25,8 @@
 
 struct sqlite3;
 
+namespace frontend {
+
 class Database {
  public:
   // The error text used where the library has none: the holder is empty.
@@ -150,3 +152,5 @@ bool db_put_hash(Database& db, const uint8_t digest[64], const char* path, const
 // or "/" unless that is the first character; the whole path when there is
 // no such cut.
 std::string db_hash_folder_of(const char* path);
+
+}  // namespace frontend

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace frontend {
+
 std::string compose_exif_time(const char* date_time_digitized, const char* sub_sec_digitized,
                               const char* date_time) {
   std::string text = date_time_digitized;
@@ -22,3 +24,5 @@ std::mutex& examiner_mutex() {
   static std::mutex mutex;
   return mutex;
 }
+
+}  // namespace frontend

@@ -8,6 +8,8 @@
 
 struct ExaminerContext;
 
+namespace frontend {
+
 // The longest EXIF time text a key holds.
 inline constexpr size_t kExifTimeMax = 99;
 
@@ -48,3 +50,5 @@ class ExaminerExifTimeSource : public ExifTimeSource {
  private:
   ExaminerContext* context_ = nullptr;
 };
+
+}  // namespace frontend

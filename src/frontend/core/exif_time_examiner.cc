@@ -1,15 +1,11 @@
 // ExaminerExifTimeSource over the structure examiner's walk_file.
-//
-// Until the examiner's entry points are part of this build, the source
-// answers through examiner_walk_unavailable: every file then has no EXIF
-// time ("[no exif time]" in its key).
-#include "frontend/core/exif_time.h"
-
-#if __has_include("examine/examiner.h")
-
 #include <cstdio>
 
+#include "frontend/core/exif_time.h"
+
 #include "examine/examiner.h"
+
+namespace frontend {
 
 ExaminerExifTimeSource::~ExaminerExifTimeSource() {
   if (context_ != nullptr) {
@@ -36,22 +32,4 @@ bool ExaminerExifTimeSource::exif_time_text(const char* path, std::string* out) 
   return ok;
 }
 
-#else  // the examiner's entry points are not built yet
-
-namespace {
-
-bool examiner_walk_unavailable(const char*, std::string* out) {
-  out->clear();
-  return false;
-}
-
-}  // namespace
-
-ExaminerExifTimeSource::~ExaminerExifTimeSource() = default;
-
-bool ExaminerExifTimeSource::exif_time_text(const char* path, std::string* out) {
-  std::lock_guard<std::mutex> lock(examiner_mutex());
-  return examiner_walk_unavailable(path, out);
-}
-
-#endif
+}  // namespace frontend

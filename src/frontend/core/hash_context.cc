@@ -6,6 +6,8 @@
 
 #include "frontend/core/hash_key.h"
 
+namespace frontend {
+
 namespace {
 
 // Paths at or above this length are not compared.
@@ -91,3 +93,5 @@ void compareFiles(RunLogSink& log, const char* folder, const char* path) {
     }
   }
 }
+
+}  // namespace frontend

@@ -10,6 +10,8 @@
 #include "frontend/core/exif_time.h"
 #include "frontend/core/run_log.h"
 
+namespace frontend {
+
 // Made once at start-up and kept until quitting; used by the run thread
 // only while a run lives. Owns the EXIF time source (the examiner holder).
 class HashContext {
@@ -43,3 +45,5 @@ class HashContext {
 // Compares the file at path with the file of the same name in folder and
 // writes exactly one verdict line into the run log.
 void compareFiles(RunLogSink& log, const char* folder, const char* path);
+
+}  // namespace frontend

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <vector>
 
+namespace frontend {
+
 namespace {
 
 // The piece size of the digest's reads.
@@ -98,3 +100,5 @@ std::string hash_key_display(const std::string& key) {
   }
   return shown;
 }
+
+}  // namespace frontend

@@ -10,6 +10,8 @@
 #include "frontend/core/exif_time.h"
 #include "frontend/core/sha512.h"
 
+namespace frontend {
+
 inline constexpr const char* kNoModTime = "[no modtime]";
 inline constexpr const char* kNoExifTime = "[no exif time]";
 
@@ -35,3 +37,5 @@ std::string hash_key_display(const std::string& key);
 // The digest of a whole file, read in pieces of 10240 bytes. false (and 64
 // zero bytes) when it cannot be opened or read, or is not a regular file.
 bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize]);
+
+}  // namespace frontend

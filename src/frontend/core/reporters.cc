@@ -6,6 +6,8 @@
 
 #include "util/trace.h"
 
+namespace frontend {
+
 namespace {
 
 std::string error_text(int err) {
@@ -39,3 +41,5 @@ void ErrorReporter::reportSystemError(const char* text) {
   runLogPrintf(log_, "Failed with error %d: %s\n", err, error_text(err).c_str());
   boxes_.showMessage(std::string(text) + kCancelledSuffix);
 }
+
+}  // namespace frontend

@@ -7,6 +7,8 @@
 
 #include "frontend/core/run_log.h"
 
+namespace frontend {
+
 // Message boxes with an OK button, shown by the window's thread; a caller on
 // another thread waits until the user has answered.
 class MessageBoxes {
@@ -41,3 +43,5 @@ class ErrorReporter {
   MessageBoxes& boxes_;
   std::string run_status_;
 };
+
+}  // namespace frontend

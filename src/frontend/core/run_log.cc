@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace frontend {
+
 namespace {
 
 // The formatting buffer of runLogPrintf and runLogNotice.
@@ -97,3 +99,5 @@ std::string RunLog::text() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return text_;
 }
+
+}  // namespace frontend

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace frontend {
+
 // What the run core writes run-log text to. The main window's model
 // implements it; a thread other than the window's reaches the model through
 // an adapter that forwards each call to the window's thread and waits.
@@ -68,3 +70,5 @@ class RunLog : public RunLogSink {
   int cap_ = kInitialCap;
   bool notice_shown_ = false;
 };
+
+}  // namespace frontend

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+namespace frontend {
+
 namespace {
 
 constexpr uint64_t kInitial[8] = {
@@ -203,3 +205,5 @@ void sha512_finish(Sha512* state, uint8_t out[kSha512DigestSize]) {
   sha512_compress(state, state->block, blocks);
   for (int i = 0; i < 8; ++i) store_be64(out + 8 * i, state->h[i]);
 }
+
+}  // namespace frontend

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace frontend {
+
 struct Sha512 {
   uint32_t processed;      // bytes of whole 128-byte blocks compressed so far (mod 2^32)
   uint32_t waiting;        // bytes waiting in block (0 to 127)
@@ -33,3 +35,5 @@ void sha512_finish(Sha512* state, uint8_t out[kSha512DigestSize]);
 // The compression function over count consecutive 128-byte blocks, words
 // read big-endian.
 void sha512_compress(Sha512* state, const uint8_t* blocks, size_t count);
+
+}  // namespace frontend

@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace frontend;
+
 using testing::ElementsAre;
 using testing::MatchesRegex;
 using testing_support::TempFolder;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -16,6 +17,8 @@
 #include "support/temp_folder.h"
 
 namespace {
+
+using namespace frontend;
 
 using testing_support::TempFolder;
 
@@ -67,6 +70,12 @@ class FixedZone {
 constexpr time_t kModified = 1230865445;
 const char* const kModifiedLocal = "2009-01-02 06:04:05";
 
+size_t open_descriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
 void set_mtime(const std::string& path, time_t when) {
   struct timespec times[2] = {{when, 0}, {when, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
@@ -96,9 +105,7 @@ TEST(ExifTimeTest, TheDigitizedTimeIsJoinedWithSubSecondsAndADifferentDateTime) 
   }
 }
 
-// The examiner-backed source, once the examiner's entry points are built in.
 TEST(ExifTimeTest, TheExaminerReadsTheTimesOfACameraJpeg) {
-#if __has_include("examine/examiner.h")
   ExaminerExifTimeSource source;
   std::string text;
   EXPECT_TRUE(source.exif_time_text(CORVELLA_FIXTURES "/jpeg/canon_powershot_s330.jpg", &text));
@@ -107,9 +114,6 @@ TEST(ExifTimeTest, TheExaminerReadsTheTimesOfACameraJpeg) {
   EXPECT_EQ(text, "2001:09:15 18:11:27");
   EXPECT_FALSE(source.exif_time_text(CORVELLA_FIXTURES "/jpeg/missing.jpg", &text));
   EXPECT_EQ(text, "");
-#else
-  GTEST_SKIP() << "the structure examiner is not built in yet";
-#endif
 }
 
 TEST(HashKeyTest, TheBaseNameFollowsTheLastSlashOrBackslash) {
@@ -156,6 +160,27 @@ TEST(HashKeyTest, KeysAreNameSizeLocalModificationTimeAndExifTime) {
 
   EXPECT_EQ(hash_key_display("a.jpg/5/2009-01-02 06:04:05/[no exif time]"),
             "a.jpg - 5 - 2009-01-02 06:04:05 - [no exif time]");
+}
+
+TEST(HashKeyTest, ACameraJpegKeyCarriesTheTimesItsExifRecords) {
+  FixedZone zone;
+  TempFolder folder;
+  std::string contents = testing_support::read_file(CORVELLA_FIXTURES "/jpeg/canon_powershot_s330.jpg");
+  ASSERT_FALSE(contents.empty());
+  std::string path = folder.write_file("IMG_0001.JPG", contents);
+  set_mtime(path, kModified);
+  ExaminerExifTimeSource exif;
+  std::string key;
+  uint8_t digest[64];
+  EXPECT_TRUE(make_hash_key(digest, exif, path.c_str(), &key));
+  EXPECT_EQ(key, "IMG_0001.JPG/" + std::to_string(contents.size()) + "/" + kModifiedLocal +
+                     "/2002:11:16 15:27:01/2002:11:18 22:46:09");
+  EXPECT_NE(hash_to_hex(digest), std::string(128, '0'));
+
+  // The examiner's own file is closed after every walk.
+  size_t open_before = open_descriptors();
+  for (int i = 0; i < 20; ++i) make_hash_key(nullptr, exif, path.c_str(), &key);
+  EXPECT_EQ(open_descriptors(), open_before);
 }
 
 // Keys were first made with a 32-bit size field; larger files keep its

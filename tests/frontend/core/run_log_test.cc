@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace frontend;
+
 using testing::HasSubstr;
 using testing_support::read_file;
 using testing_support::TempFolder;

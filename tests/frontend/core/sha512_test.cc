@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace frontend;
+
 std::string hex(const uint8_t* bytes, size_t n) {
   std::string text;
   char two[3];
