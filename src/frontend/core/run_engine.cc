@@ -212,7 +212,7 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
-    runLogNotice(log_, "%s", ("WARNING: Path doesn't exist: " + path).c_str());
+    frontend::runLogNotice(log_, "%s", ("WARNING: Path doesn't exist: " + path).c_str());
     return true;
   }
   if (S_ISDIR(st.st_mode)) return true;
