@@ -187,7 +187,7 @@ bool Checker::run(const char* name) {
   // Each block consumes at least its 12-byte header, so the loop ends.
   uint64_t total = 0;
   while (total < resources_length) {
-    uint64_t block_size;
+    uint64_t block_size = 0;
     if (!readImageResourceBlock(&block_size)) return false;
     total += block_size;
   }

@@ -83,8 +83,8 @@ void print_values(PrintFn print, bool big_endian, const uint8_t* value, size_t l
 void print_iptc(PrintFn print, const uint8_t* bytes, size_t length) {
   ByteReader in(bytes, length, true);
   while (in.has(5)) {
-    uint8_t marker, record, dataset;
-    uint16_t data_length;
+    uint8_t marker = 0, record = 0, dataset = 0;
+    uint16_t data_length = 0;
     in.u8(&marker);
     in.u8(&record);
     in.u8(&dataset);
