@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 GENERATOR := -G Ninja
 
-.PHONY: all run test bench fuzz fuzz-run clean deps release
+.PHONY: all run test tsan bench fuzz clean deps release
 
 all: release
 
@@ -23,6 +23,14 @@ test: deps
 	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_SANITIZE=ON
 	cmake --build build/test -j $(JOBS)
 	cd build/test && ctest --output-on-failure -j $(JOBS)
+
+# The run core's threads under ThreadSanitizer: whole runs, the worker pool,
+# the database lock and the run log.
+tsan: deps
+	cmake -S . -B build/tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_TSAN=ON
+	cmake --build build/tsan -j $(JOBS) --target frontend_core_test corvex fake_worker fake_converter
+	cd build/tsan && ctest --output-on-failure -j $(JOBS) -R '^(RunEngine|WorkerPool|Database|RunLog|Hash)'
 
 bench: deps
 	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF -DCORVELLA_BENCH=ON
