@@ -1,0 +1,79 @@
+// A whole verification run without a window, for timing: the run engine
+// with real corvex workers over one folder.
+//   headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] WORKFOLDER FOLDER
+// WORKFOLDER receives the settings, the database and the capture file.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "frontend/core/database.h"
+#include "frontend/core/exif_time.h"
+#include "frontend/core/hash_context.h"
+#include "frontend/core/run_engine.h"
+#include "frontend/core/run_log.h"
+#include "util/prefs.h"
+#include "util/proper.h"
+
+namespace {
+
+class ConsoleUi : public frontend::RunUi {
+ public:
+  bool askOkCancel(const std::string&) override { return true; }
+  void showMessage(const std::string& text) override { fprintf(stderr, "message: %s\n", text.c_str()); }
+  void setProgressLine(int, const std::string&) override {}
+  void closeProgress() override {}
+  void showProgressUntil(const std::function<bool()>& run_ended) override {
+    while (!run_ended()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  void clearStoreHashes() override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  frontend::RunConfig config;
+  int arg = 1;
+  for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; ++arg) {
+    std::string option = argv[arg];
+    if (option == "--workers" && arg + 1 < argc) {
+      config.max_sub_processes = atol(argv[++arg]);
+    } else if (option == "--store-hashes") {
+      config.store_hashes = true;
+    } else if (option == "--check-hashes") {
+      config.check_hashes = true;
+    } else if (option == "--no-structure") {
+      config.check_structure = false;
+    } else {
+      fprintf(stderr, "unknown option %s\n", option.c_str());
+      return 2;
+    }
+  }
+  if (argc - arg != 2) {
+    fprintf(stderr, "usage: headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] WORK FOLDER\n");
+    return 2;
+  }
+  std::string work = argv[arg];
+  config.folders = {argv[arg + 1]};
+  config.capture_path = work + "/capture.txt";
+  config.converter_path = "/bin/true";
+  std::string root = work + "/props";
+  if (!PropInit(root.c_str())) return 1;
+  prefs.SetCurrent(propset_alloc(kPropCategory, "Bench"));
+
+  frontend::RunLog log;
+  frontend::Database db(log);
+  if (!frontend::db_open(db, work + "/qx_main.sqlite3")) return 1;
+  frontend::HashContext hashes(db, log, std::make_unique<frontend::ExaminerExifTimeSource>());
+  ConsoleUi ui;
+  frontend::PoolConfig pool{CORVEX_PATH, root, {}};
+  frontend::RunEngine engine(ui, log, log, db, hashes, pool);
+  auto outcome = engine.runVerification(config);
+  engine.quit();
+  frontend::db_close(db);
+  const auto& c = engine.recorder().counters();
+  fprintf(stderr, "processed %d valid %d invalid %d hash errors %d status \"%s\"\n", c.processed, c.valid, c.invalid,
+          c.hash_error, outcome.status.c_str());
+  return outcome.status.empty() && c.invalid == 0 && c.hash_error == 0 ? 0 : 1;
+}
