@@ -73,11 +73,6 @@ static_assert(!tag_table::has_repeated_tag(kCrwSorted), "a tag appears twice in 
 
 }  // namespace
 
-const char* tag_def_CRW_name(int32_t tag) {
-  if (const TagDef* row = tag_table::find(kCrwSorted, tag)) return row->name;
-  thread_local char unnamed[25];
-  snprintf(unnamed, sizeof unnamed, "[Tag %d]", tag);
-  return unnamed;
-}
+const char* tag_def_CRW_name(int32_t tag) { return tag_table::name_of(kCrwSorted, tag); }
 
 size_t tag_def_CRW_rows() { return kCrwRows.size(); }

@@ -255,11 +255,16 @@ static_assert(!tag_table::has_repeated_tag(kTagDefSorted), "a tag appears twice 
 
 }  // namespace
 
-const char* tag_def_name(int32_t tag) {
-  if (const TagDef* row = tag_table::find(kTagDefSorted, tag)) return row->name;
+const char* tag_def_name(int32_t tag) { return tag_table::name_of(kTagDefSorted, tag); }
+
+size_t tag_def_rows() { return kTagDefRows.size(); }
+
+namespace tag_table {
+
+const char* unnamed_tag(int32_t tag) {
   thread_local char unnamed[25];
   snprintf(unnamed, sizeof unnamed, "[Tag %d]", tag);
   return unnamed;
 }
 
-size_t tag_def_rows() { return kTagDefRows.size(); }
+}  // namespace tag_table

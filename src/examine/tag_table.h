@@ -36,4 +36,15 @@ constexpr const TagDef* find(const std::array<TagDef, N>& sorted, int32_t tag) {
   return it != sorted.end() && it->tag == tag ? &*it : nullptr;
 }
 
+// "[Tag %d]" for a tag no table names; the text lives until the next call on
+// the same thread.
+const char* unnamed_tag(int32_t tag);
+
+// The name of tag in a table sorted by tag, or its "[Tag %d]" text.
+template <size_t N>
+const char* name_of(const std::array<TagDef, N>& sorted, int32_t tag) {
+  const TagDef* row = find(sorted, tag);
+  return row != nullptr ? row->name : unnamed_tag(tag);
+}
+
 }  // namespace tag_table
