@@ -6,7 +6,9 @@
 #include "examine/tv_ifd.h"
 
 // Prints the CIFF block of block_length bytes at block_start (absolute),
-// labelled label, and the sub-blocks it holds. False with the message set
-// when the block cannot be read.
-bool crw_walk_block(TV_IFD_CRW* block, uint32_t block_start, uint32_t block_length, const char* label,
+// labelled label, and the sub-blocks it holds, which become the block's
+// sub_blocks. False with the message set when the block cannot be read or
+// is not sound (a sub-block outside its parent, nesting or record counts
+// past the examiner's limits).
+bool crw_walk_block(TV_IFD_CRW* block, uint64_t block_start, uint64_t block_length, const char* label,
                     bool stop_after_exif, bool summary, bool hide_maker_note);

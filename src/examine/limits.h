@@ -30,6 +30,21 @@ inline constexpr uint32_t kMaxTotalEntries = 1u << 20;
 // IFD0 > EXIF); each level is one native stack frame of the walk.
 inline constexpr int kMaxNestingDepth = 16;
 
+// How deep CIFF blocks may nest below the first one. Cameras write three
+// levels (heap > image properties > camera object > specification); each
+// level is one native stack frame of the walk.
+inline constexpr int kMaxCiffNestingDepth = 8;
+
+// CIFF records one walk may read over all its blocks. A camera writes about
+// a hundred; sub-blocks that overlap or share a directory would otherwise
+// let a small file multiply its records with every level.
+inline constexpr uint32_t kMaxCiffRecords = 4096;
+
+// CIFF record data one walk may read to print values. Only the records the
+// dump shows are read (never the image data); a camera's add up to a few
+// kilobytes, and shared data would otherwise be printed over and over.
+inline constexpr uint64_t kMaxCiffValueBytes = uint64_t{1} << 20;
+
 // Value bytes fetched just to print an entry: 201 ASCII characters or 11
 // values of at most 8 bytes. Entries whose whole value is kept (strip
 // offsets, XMP, IPTC, maker note) are fetched whole.

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,9 @@ class TV_IFD {
   uint32_t next_offset_ = 0;
 };
 
-// The directory of a Canon CIFF file; its walk prints the heap of records.
+// One block of a Canon CIFF heap (the first is the whole heap after the
+// header); its walk prints the block's records and the blocks inside it,
+// which it owns.
 class TV_IFD_CRW : public TV_IFD {
  public:
   using TV_IFD::TV_IFD;
@@ -105,6 +108,13 @@ class TV_IFD_CRW : public TV_IFD {
   bool read(uint32_t header_length) override;
   bool walk(uint32_t header_length, const char* label, bool stop_after_exif, bool summary,
             bool hide_maker_note) override;
+
+  // Where the block lies (absolute) and what its directory holds, once read.
+  uint64_t block_start = 0;
+  uint64_t block_length = 0;
+  uint64_t directory_start = 0;  // absolute
+  uint32_t record_count = 0;
+  std::vector<std::unique_ptr<TV_IFD_CRW>> sub_blocks;  // in directory order
 };
 
 // The directory of a Sigma X3F file; its walk prints the sections.

@@ -812,7 +812,9 @@ TEST(ExamineHeader, CiffAndX3fAreRecognisedButNotRead) {
   EXPECT_EQ(c.message(), "TV_IFD_CRW::read not supported");
   EXPECT_TRUE(contains(c.dump(), "TV_IFD_CRW::read not supported\n"));
 
-  std::string x3f = std::string("FOVb\0\0\x02\0", 8) + std::string(300, '\0');
+  // A header and a directory pointer: the silent read refuses the file
+  // only once it has found the directory.
+  std::string x3f = std::string("FOVb\0\0\x02\0", 8) + std::string(300, '\0') + std::string("\x10\0\0\0", 4);
   Examination x(x3f);
   EXPECT_FALSE(x.examine());
   EXPECT_EQ(x.message(), "TV_IFD_X3F::read not supported");

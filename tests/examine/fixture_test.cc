@@ -47,9 +47,10 @@ const FixtureCase kFixtures[] = {
     // points to is not.
     {"sony_ilce7m3_TRUNCATED.arw", true, "OK", false, "Read error - file may be short (reading entry count)", false,
      "SONY", nullptr, "\tModel: ILCE-7M3\n"},
-    {"canon_eos300d_ciff_stripped.crw", false, "TV_IFD_CRW::read not supported", false, nullptr, false, "", nullptr,
-     ""},
-    {"sigma_sd10_stripped.x3f", false, "TV_IFD_X3F::read not supported", false, nullptr, false, "", nullptr, ""},
+    {"canon_eos300d_ciff_stripped.crw", false, "TV_IFD_CRW::read not supported", true, "OK", false, "", nullptr,
+     "\nFirst Directory Block at offset 26 (3 entries)\n"},
+    {"sigma_sd10_stripped.x3f", false, "TV_IFD_X3F::read not supported", true, "OK", false, "", nullptr,
+     "Directory Section: SECd\n"},
 };
 
 std::string fixture(const char* name) {
