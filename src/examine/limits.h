@@ -31,7 +31,7 @@ inline constexpr uint32_t kMaxTotalEntries = 1u << 20;
 inline constexpr int kMaxNestingDepth = 16;
 
 // How deep CIFF blocks may nest below the first one. Cameras write three
-// levels (heap > image properties > camera object > specification); each
+// levels (heap > ImageProps > CameraObject > CameraSpecification); each
 // level is one native stack frame of the walk.
 inline constexpr int kMaxCiffNestingDepth = 8;
 
