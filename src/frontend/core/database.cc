@@ -257,14 +257,26 @@ bool db_exec(Database& db, const std::string& statement) {
 
 bool db_query_rows(Database& db, const std::string& statement, std::vector<DbRow>* rows) {
   Session session(db);
+  std::string message;
+  if (db_query_rows_quiet(db, statement, rows, &message)) return true;
+  write_db_error(db, message);
+  return false;
+}
+
+bool db_exec_quiet(Database& db, const std::string& statement, std::string* message) {
+  Session session(db);
+  message->clear();
+  return exec_statement(db, statement.c_str(), message);
+}
+
+bool db_query_rows_quiet(Database& db, const std::string& statement, std::vector<DbRow>* rows,
+                         std::string* message) {
+  Session session(db);
   rows->clear();
+  message->clear();
   Table table;
   int row_count = 0, columns = 0;
-  std::string message;
-  if (!get_table(db, statement.c_str(), &table, &row_count, &columns, &message)) {
-    write_db_error(db, message);
-    return false;
-  }
+  if (!get_table(db, statement.c_str(), &table, &row_count, &columns, message)) return false;
   for (int r = 1; r <= row_count; ++r) {
     DbRow row;
     for (int c = 0; c < columns; ++c) {

@@ -109,6 +109,13 @@ bool db_exec(Database& db, const std::string& statement);
 using DbRow = std::vector<std::optional<std::string>>;
 bool db_query_rows(Database& db, const std::string& statement, std::vector<DbRow>* rows);
 
+// For the browsing windows, which show failures in their own message boxes:
+// as db_exec and db_query_rows, but a failure writes nothing into the run
+// log and gives the library's error text in *message.
+bool db_exec_quiet(Database& db, const std::string& statement, std::string* message);
+bool db_query_rows_quiet(Database& db, const std::string& statement, std::vector<DbRow>* rows,
+                         std::string* message);
+
 // Closes the connection when there is one and empties the holder; a failure
 // is written into the run log. Always true.
 bool db_close(Database& db);
