@@ -268,7 +268,8 @@ void CCorvellaDlg::OnInitDialog() {
                             property_root_,
                             {}};
   engine_ = std::make_unique<frontend::RunEngine>(run_ui_, run_log_, run_log_sink_, *db_, *hashes_, pool);
-  if (setup_.make_progress) progress_ = setup_.make_progress(this, *engine_);
+  progress_ = setup_.make_progress ? setup_.make_progress(this, *engine_)
+                                   : std::make_unique<DlgProgressView>(this, *engine_);
   run_ui_.setProgressView(progress_.get());
 }
 

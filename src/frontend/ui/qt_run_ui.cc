@@ -4,7 +4,22 @@
 #include <QThread>
 #include <QTimer>
 
+#include "frontend/ui/progress_dialog.h"
 #include "frontend/ui/ui_services.h"
+
+DlgProgressView::DlgProgressView(QWidget* parent, frontend::RunEngine& engine) : dialog_(new CDlgProgress(parent)) {
+  QObject::connect(dialog_, &CDlgProgress::stopRequested, dialog_, [&engine] { engine.stop(); });
+}
+
+DlgProgressView::~DlgProgressView() { delete dialog_; }
+
+void DlgProgressView::setLine(int line, const std::string& text) {
+  dialog_->setLine(line, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void DlgProgressView::showUntil(const std::function<bool()>& run_ended) { dialog_->showUntil(run_ended); }
+
+void DlgProgressView::close() { dialog_->finishRun(); }
 
 void run_on_thread_of(QObject* context, const std::function<void()>& fn) {
   if (QThread::currentThread() == context->thread()) {
@@ -51,9 +66,11 @@ void QtRunUi::closeProgress() {
 }
 
 void QtRunUi::showProgressUntil(const std::function<bool()>& run_ended) {
-  if (progress_ != nullptr) progress_->runModal();
-  // After Stop the run thread still winds down: it shows its cancel message
-  // and writes its last lines through us, so keep serving it until it ends.
+  if (progress_ != nullptr) {
+    progress_->showUntil(run_ended);
+    return;
+  }
+  // No dialog: serve the run thread's calls until the run has ended.
   if (run_ended()) return;
   QEventLoop loop;
   QTimer poll;

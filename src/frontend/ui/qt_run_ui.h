@@ -8,11 +8,13 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <string>
 
 #include "frontend/core/run_engine.h"
 #include "frontend/core/run_log.h"
+#include "frontend/ui/progress_dialog.h"
 
 class QWidget;
 class UiServices;
@@ -23,11 +25,25 @@ class ProgressView {
   virtual ~ProgressView() = default;
   // Line 1..6; a line set while the dialog is hidden is dropped.
   virtual void setLine(int line, const std::string& text) = 0;
-  // Shows the dialog window-modal and returns when it has been closed by
-  // close() or by Stop.
-  virtual void runModal() = 0;
+  // Shows the dialog window-modal and returns when it has ended (by close()
+  // or by Stop) and run_ended() is true, serving the run thread meanwhile.
+  virtual void showUntil(const std::function<bool()>& run_ended) = 0;
   // Ends the dialog (the run thread has finished).
   virtual void close() = 0;
+};
+
+// The progress dialog of the program; its Stop button stops the engine's run.
+class DlgProgressView : public ProgressView {
+ public:
+  DlgProgressView(QWidget* parent, frontend::RunEngine& engine);
+  ~DlgProgressView() override;
+  void setLine(int line, const std::string& text) override;
+  void showUntil(const std::function<bool()>& run_ended) override;
+  void close() override;
+  CDlgProgress& dialog() { return *dialog_; }
+
+ private:
+  QPointer<CDlgProgress> dialog_;  // a child of the window; deleted first by us
 };
 
 // Runs fn on the thread of context and waits for it; directly when already

@@ -71,8 +71,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     qt_app();
     env_ = std::make_unique<IsolatedEnvironment>(dir_.path());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                      QString::fromStdString(dir_.sub("home/.config")));
+    use_isolated_settings();
     data_ = dir_.sub("home/.local/share");
     root_ = data_ + "/Corvella";
   }

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 #include <QEventLoop>
+#include <QTimer>
 #include <cerrno>
 
+#include "frontend/ui/progress_dialog.h"
 #include "main_window_fixture.h"
 #include "platform/files.h"
 #include "support/fake_worker.h"
@@ -33,11 +35,19 @@ class ScriptedProgress : public ProgressView {
       loop_.quit();
     }
   }
-  void runModal() override {
+  void showUntil(const std::function<bool()>& run_ended) override {
     shown_ = true;
     ++shown_count;
     loop_.exec();
     shown_ = false;
+    // After Stop the run thread still calls in until it has ended.
+    QEventLoop wait;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+      if (run_ended()) wait.quit();
+    });
+    poll.start(5);
+    if (!run_ended()) wait.exec();
   }
   void close() override { loop_.quit(); }
 
@@ -125,6 +135,33 @@ TEST_F(RunWindowTest, StopEndsTheRunWithOneCancelMessage) {
   EXPECT_THAT(w.runLog().text(), Not(HasSubstr("Worked path not completed")));
   EXPECT_THAT(w.runLog().text(), HasSubstr("Cancelled by user."));
   EXPECT_TRUE(control<QPushButton>("IDC_RUN")->isEnabled());
+}
+
+TEST_F(RunWindowTest, TheProgressDialogsStopButtonStopsTheRun) {
+  std::string folder = dir_.sub("many");
+  platform::make_folders(folder);
+  for (int i = 0; i < 60; ++i) dir_.write_file("many/f" + std::to_string(i) + ".jpg", "x");
+  MainWindowSetup setup;
+  setup.worker_program = fake_worker_path();
+  CCorvellaDlg& w = open(std::move(setup));
+  write_fake_script(w.propertyRoot(), "*\tG\tJ\t40\n");
+  addFolder(folder);
+  auto* progress = w.findChild<CDlgProgress*>();
+  ASSERT_NE(progress, nullptr);
+  std::string line_seen;
+  QTimer::singleShot(400, progress, [&] {
+    line_seen = progress->line(1).toStdString();
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_TRUE(progress->isModal());
+    progress->OnBnClickedStop();
+  });
+  control<QPushButton>("IDC_RUN")->click();
+
+  EXPECT_NE(line_seen, "");
+  EXPECT_FALSE(progress->isVisible());
+  EXPECT_THAT(ui_.messages, ElementsAre("Cancelled by user."));
+  EXPECT_THAT(w.runLog().text(), Not(HasSubstr("Worked path not completed")));
+  EXPECT_LT(fake_transcript(w.propertyRoot()).size(), 60u);
 }
 
 TEST_F(RunWindowTest, QuittingEndsEveryWorker) {
