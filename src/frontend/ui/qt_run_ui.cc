@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 
 #include "frontend/ui/progress_dialog.h"
 #include "frontend/ui/ui_services.h"
@@ -21,46 +22,65 @@ void DlgProgressView::showUntil(const std::function<bool()>& run_ended) { dialog
 
 void DlgProgressView::close() { dialog_->finishRun(); }
 
-void run_on_thread_of(QObject* context, const std::function<void()>& fn) {
-  if (QThread::currentThread() == context->thread()) {
+namespace {
+struct PendingCall {
+  std::mutex mutex;
+  const std::function<void()>* fn = nullptr;
+};
+}  // namespace
+
+void GuiThreadCaller::call(const std::function<void()>& fn) {
+  if (QThread::currentThread() == thread()) {
     fn();
-  } else {
-    QMetaObject::invokeMethod(context, fn, Qt::BlockingQueuedConnection);
+    return;
   }
+  PendingCall pending;
+  {
+    std::lock_guard<std::mutex> hand_over(pending.mutex);
+    pending.fn = &fn;
+  }
+  QMetaObject::invokeMethod(this, "serve", Qt::BlockingQueuedConnection, Q_ARG(void*, &pending));
+  std::lock_guard<std::mutex> take_back(pending.mutex);
+}
+
+void GuiThreadCaller::serve(void* pending) {
+  auto* call = static_cast<PendingCall*>(pending);
+  std::lock_guard<std::mutex> hold(call->mutex);
+  (*call->fn)();
 }
 
 void QtRunLogSink::appendRunLog(const char* text) {
   if (text == nullptr) {
-    run_on_thread_of(this, [this] { model_.appendRunLog(nullptr); });
+    call([this] { model_.appendRunLog(nullptr); });
     return;
   }
   std::string copy = text;
-  run_on_thread_of(this, [this, &copy] { model_.appendRunLog(copy.c_str()); });
+  call([this, &copy] { model_.appendRunLog(copy.c_str()); });
 }
 
 void QtRunLogSink::appendRunLogNotice(const char* text) {
   std::string copy = text != nullptr ? text : "";
-  run_on_thread_of(this, [this, &copy] { model_.appendRunLogNotice(copy.c_str()); });
+  call([this, &copy] { model_.appendRunLogNotice(copy.c_str()); });
 }
 
 void QtRunUi::showMessage(const std::string& text) {
-  run_on_thread_of(this, [this, &text] { services_.message(window_, text); });
+  call([this, &text] { services_.message(window_, text); });
 }
 
 bool QtRunUi::askOkCancel(const std::string& text) {
   bool ok = false;
-  run_on_thread_of(this, [this, &text, &ok] { ok = services_.okCancel(window_, text); });
+  call([this, &text, &ok] { ok = services_.okCancel(window_, text); });
   return ok;
 }
 
 void QtRunUi::setProgressLine(int line, const std::string& text) {
-  run_on_thread_of(this, [this, line, &text] {
+  call([this, line, &text] {
     if (progress_ != nullptr) progress_->setLine(line, text);
   });
 }
 
 void QtRunUi::closeProgress() {
-  run_on_thread_of(this, [this] {
+  call([this] {
     if (progress_ != nullptr) progress_->close();
   });
 }
@@ -83,5 +103,5 @@ void QtRunUi::showProgressUntil(const std::function<bool()>& run_ended) {
 }
 
 void QtRunUi::clearStoreHashes() {
-  run_on_thread_of(this, [this] { clear_store_hashes_(); });
+  call([this] { clear_store_hashes_(); });
 }

@@ -46,12 +46,21 @@ class DlgProgressView : public ProgressView {
   QPointer<CDlgProgress> dialog_;  // a child of the window; deleted first by us
 };
 
-// Runs fn on the thread of context and waits for it; directly when already
-// there.
-void run_on_thread_of(QObject* context, const std::function<void()>& fn);
+// Carries calls to the thread this object lives on (the window's) with a
+// blocking queued call, and waits; a call made on that thread runs directly.
+// A mutex taken on both sides of each call also shows the hand-over to
+// ThreadSanitizer, which cannot see Qt's own locks.
+class GuiThreadCaller : public QObject {
+  Q_OBJECT
+ public:
+  void call(const std::function<void()>& fn);
+
+ private slots:
+  void serve(void* pending);
+};
 
 // Writes to the run-log model on the window's thread.
-class QtRunLogSink : public QObject, public frontend::RunLogSink {
+class QtRunLogSink : public GuiThreadCaller, public frontend::RunLogSink {
   Q_OBJECT
  public:
   explicit QtRunLogSink(frontend::RunLog& model) : model_(model) {}
@@ -62,7 +71,7 @@ class QtRunLogSink : public QObject, public frontend::RunLogSink {
   frontend::RunLog& model_;
 };
 
-class QtRunUi : public QObject, public frontend::RunUi {
+class QtRunUi : public GuiThreadCaller, public frontend::RunUi {
   Q_OBJECT
  public:
   QtRunUi(QWidget* window, UiServices& services, std::function<void()> clear_store_hashes)
