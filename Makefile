@@ -15,8 +15,13 @@ release: deps
 	cmake -S . -B build/release $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF
 	cmake --build build/release -j $(JOBS)
 
+# Starts the front end; without a display it says how to try the worker.
 run: release
-	@./scripts/run-hint build/release
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  ./scripts/run-hint build/release; \
+	else \
+	  build/release/src/frontend/ui/corvella; \
+	fi
 
 test: deps
 	cmake -S . -B build/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
@@ -25,12 +30,14 @@ test: deps
 	cd build/test && ctest --output-on-failure -j $(JOBS)
 
 # The run core's threads under ThreadSanitizer: whole runs, the worker pool,
-# the database lock and the run log.
+# the database lock and the run log; and whole runs through the main window,
+# whose run thread reaches the widgets through blocking queued calls.
 tsan: deps
 	cmake -S . -B build/tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
 	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_TSAN=ON
-	cmake --build build/tsan -j $(JOBS) --target frontend_core_test corvex fake_worker fake_converter
-	cd build/tsan && ctest --output-on-failure -j $(JOBS) -R '^(RunEngine|WorkerPool|Database|RunLog|Hash)'
+	cmake --build build/tsan -j $(JOBS) --target frontend_core_test frontend_ui_test corvex fake_worker fake_converter
+	cd build/tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$(CURDIR)/tests/frontend/ui/tsan.supp" ctest --output-on-failure -j $(JOBS) \
+	  -R '^(RunEngine|WorkerPool|Database|RunLog|Hash|RunWindow)'
 
 bench: deps
 	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF -DCORVELLA_BENCH=ON

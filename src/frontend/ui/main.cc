@@ -1,10 +1,29 @@
-// corvella: the desktop front end.
+// corvella: the desktop front end. Shows the main window until it is closed.
 #include <QApplication>
-#include <QLabel>
+#include <clocale>
+#include <csignal>
+
+#include "frontend/core/worker_pool.h"
+#include "frontend/ui/app_settings.h"
+#include "frontend/ui/main_window.h"
+#include "frontend/ui/ui_services.h"
 
 int main(int argc, char** argv) {
+  // A worker that died must give a write error, not end the program.
+  std::signal(SIGPIPE, SIG_IGN);
   QApplication app(argc, argv);
-  QLabel placeholder("Corvella: the main window is not built yet.");
-  placeholder.show();
+  // QApplication takes the user's locale; numbers and times in files and
+  // logs are written in the C locale.
+  std::setlocale(LC_NUMERIC, "C");
+  std::setlocale(LC_TIME, "C");
+  QApplication::setOrganizationName(app_settings::kOrganisation);
+  QApplication::setApplicationName(app_settings::kApplication);
+
+  QtUiServices services;
+  MainWindowSetup setup;
+  setup.services = &services;
+  setup.worker_program = frontend::findWorkerProgram();
+  CCorvellaDlg window(std::move(setup));
+  window.show();
   return app.exec();
 }

@@ -1,0 +1,24 @@
+// The program's own values, kept with QSettings (organisation "Aldercrest",
+// application "Corvella", group "App"): CurrentJob, ConverterApp,
+// UpdateCheck, UpdateCheckDate.
+//
+// Thread: the window's thread.
+#pragma once
+
+#include <string>
+
+namespace app_settings {
+
+inline constexpr const char* kOrganisation = "Aldercrest";
+inline constexpr const char* kApplication = "Corvella";
+inline constexpr const char* kDefaultConverter = "/usr/local/bin/dng-converter";
+
+// App/CurrentJob, or "Default" when it is empty or missing.
+std::string getCurrentJob();
+// Writes App/CurrentJob; false when the settings file could not be written.
+bool writeCurrentJob(const std::string& name);
+
+// App/ConverterApp, or the default converter path.
+std::string getConverterApp();
+
+}  // namespace app_settings

@@ -1,0 +1,52 @@
+#include "frontend/ui/ui_services.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+std::string display_text(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out.push_back(text[i]);
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      out.push_back('\n');
+    }
+  }
+  return out;
+}
+
+namespace {
+QString from_bytes(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
+}  // namespace
+
+void QtUiServices::message(QWidget* parent, const std::string& text) {
+  QMessageBox::information(parent, "Corvella", from_bytes(display_text(text)));
+}
+
+bool QtUiServices::okCancel(QWidget* parent, const std::string& text) {
+  return QMessageBox::question(parent, "Corvella", from_bytes(display_text(text)),
+                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+std::optional<std::string> QtUiServices::chooseFolder(QWidget* parent, const std::string& start) {
+  QString chosen =
+      QFileDialog::getExistingDirectory(parent, "Choose folder containing images to be verified.", from_bytes(start));
+  if (chosen.isEmpty()) return std::nullopt;
+  return QFile::encodeName(chosen).toStdString();
+}
+
+std::string QtUiServices::askNewJobName(QWidget* parent) {
+  bool ok = false;
+  QString name = QInputDialog::getText(parent, "New Job", "Job name:", QLineEdit::Normal, QString(), &ok);
+  if (!ok) return {};
+  return QFile::encodeName(name.left(31)).toStdString();
+}
+
+bool QtUiServices::openFile(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(from_bytes(path)));
+}

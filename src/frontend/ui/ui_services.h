@@ -1,0 +1,43 @@
+// What the main window asks of the desktop: message boxes, the folder
+// chooser, the new-job name, opening files in the desktop's viewer. The
+// program uses the Qt versions; tests replace them so nothing blocks.
+//
+// Thread: the window's thread only (the run thread reaches the boxes through
+// QtRunUi, which forwards to the window's thread).
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+class UiServices {
+ public:
+  virtual ~UiServices() = default;
+  // A box with an OK button. Texts use "\r" as a line break.
+  virtual void message(QWidget* parent, const std::string& text) = 0;
+  // OK and Cancel; true for OK.
+  virtual bool okCancel(QWidget* parent, const std::string& text) = 0;
+  // The folder browser; nothing when the user chose nothing.
+  virtual std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) = 0;
+  // The name for a new job; empty on Cancel.
+  virtual std::string askNewJobName(QWidget* parent) = 0;
+  // Opens a file in the desktop's viewer without waiting; false when that
+  // could not be started.
+  virtual bool openFile(const std::string& path) = 0;
+};
+
+// The desktop's own boxes and choosers (QMessageBox, QFileDialog,
+// QDesktopServices).
+class QtUiServices : public UiServices {
+ public:
+  void message(QWidget* parent, const std::string& text) override;
+  bool okCancel(QWidget* parent, const std::string& text) override;
+  std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) override;
+  std::string askNewJobName(QWidget* parent) override;
+  bool openFile(const std::string& path) override;
+};
+
+// A box text as the desktop shows it: "\r\n" and a lone "\r" are one line
+// break each.
+std::string display_text(const std::string& text);
