@@ -7,30 +7,38 @@ namespace app_settings {
 
 namespace {
 
-QString value_text(const char* name) {
-  QSettings settings(kOrganisation, kApplication);
-  return settings.value(QString("App/") + name).toString();
-}
-
 std::string to_bytes(const QString& s) { return QFile::encodeName(s).toStdString(); }
 
 }  // namespace
 
-std::string getCurrentJob() {
-  QString job = value_text("CurrentJob");
-  return job.isEmpty() ? "Default" : to_bytes(job);
+QVariant value(const QString& name, const QVariant& fallback) {
+  QSettings settings(kOrganisation, kApplication);
+  return settings.value("App/" + name, fallback);
 }
 
-bool writeCurrentJob(const std::string& name) {
+bool setValue(const QString& name, const QVariant& value) {
   QSettings settings(kOrganisation, kApplication);
-  settings.setValue("App/CurrentJob", QFile::decodeName(QByteArray::fromStdString(name)));
+  settings.setValue("App/" + name, value);
   settings.sync();
   return settings.status() == QSettings::NoError;
 }
 
+std::string getCurrentJob() {
+  QString job = value("CurrentJob", QString()).toString();
+  return job.isEmpty() ? "Default" : to_bytes(job);
+}
+
+bool writeCurrentJob(const std::string& name) {
+  return setValue("CurrentJob", QFile::decodeName(QByteArray::fromStdString(name)));
+}
+
 std::string getConverterApp() {
-  QString path = value_text("ConverterApp");
+  QString path = value("ConverterApp", QString()).toString();
   return path.isEmpty() ? kDefaultConverter : to_bytes(path);
+}
+
+bool setConverterApp(const std::string& path) {
+  return setValue("ConverterApp", QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
 }  // namespace app_settings

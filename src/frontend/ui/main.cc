@@ -6,6 +6,7 @@
 #include "frontend/core/worker_pool.h"
 #include "frontend/ui/app_settings.h"
 #include "frontend/ui/main_window.h"
+#include "frontend/ui/update_check.h"
 #include "frontend/ui/ui_services.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +24,12 @@ int main(int argc, char** argv) {
   MainWindowSetup setup;
   setup.services = &services;
   setup.worker_program = frontend::findWorkerProgram();
+  setup.check_for_updates = [](bool manual, std::string& version_text, frontend::RunLogSink& log,
+                               frontend::MessageBoxes& boxes) {
+    QString text = QString::fromStdString(version_text);
+    frontend_ui::checkForUpdates(manual, text, log, boxes);
+    version_text = text.toStdString();
+  };
   CCorvellaDlg window(std::move(setup));
   window.show();
   return app.exec();

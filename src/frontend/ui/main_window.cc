@@ -3,6 +3,11 @@
 // are in jobs.cc.
 #include "frontend/ui/main_window.h"
 
+#include "frontend/ui/about_dialog.h"
+#include "frontend/ui/opener.h"
+#include "frontend/ui/preferences_dialog.h"
+#include "frontend/ui/update_check.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -68,7 +73,7 @@ CCorvellaDlg::CCorvellaDlg(MainWindowSetup setup, QWidget* parent)
     : QDialog(parent),
       setup_(std::move(setup)),
       services_(*setup_.services),
-      version_("?"),
+      version_(frontend_ui::productVersion().toStdString()),
       run_ui_(this, *setup_.services, [this] { clearStoreHashes(); }) {
   setObjectName("IDD_MAIN");
   setWindowTitle("Corvella");
@@ -253,7 +258,7 @@ void CCorvellaDlg::OnInitDialog() {
   property_root_ = app_data ? platform::join_path(*app_data, "Corvella") : kFallbackPropertyRoot;
   openDefaultSet();
 
-  if (setup_.check_for_updates) setup_.check_for_updates(false);
+  if (setup_.check_for_updates) setup_.check_for_updates(false, version_, run_log_, run_ui_);
   writeNotices();
 
   loadJob(app_settings::getCurrentJob());
@@ -350,12 +355,23 @@ void CCorvellaDlg::quitApp() {
 void CCorvellaDlg::OnToolsResults() { log_printf("Results window: not available in this build"); }
 void CCorvellaDlg::OnToolsManageHashes() { log_printf("Manage Hashes window: not available in this build"); }
 void CCorvellaDlg::OnToolsExamine() { log_printf("Image Examination window: not available in this build"); }
-void CCorvellaDlg::OnToolsPreferences() { log_printf("Preferences dialog: not available in this build"); }
-void CCorvellaDlg::OnHelpWebSite() { log_printf("Web site: not available in this build"); }
-void CCorvellaDlg::OnHelpAbout() { log_printf("About box: not available in this build"); }
+void CCorvellaDlg::OnToolsPreferences() {
+  CDlgPreferences dialog(this, &run_ui_);
+  dialog.exec();
+}
+
+void CCorvellaDlg::OnHelpWebSite() {
+  frontend_ui::DesktopOpener opener;
+  frontend_ui::openWebSite(opener);
+}
+
+void CCorvellaDlg::OnHelpAbout() {
+  CAboutDlg dialog(QString::fromStdString(version_), this);
+  dialog.exec();
+}
 
 void CCorvellaDlg::OnHelpCheckForUpdates() {
-  if (setup_.check_for_updates) setup_.check_for_updates(true);
+  if (setup_.check_for_updates) setup_.check_for_updates(true, version_, run_log_, run_ui_);
 }
 
 void CCorvellaDlg::OnHelpViewExternalLog() {

@@ -34,8 +34,11 @@ class QPushButton;
 struct MainWindowSetup {
   UiServices* services = nullptr;  // required
   std::string worker_program;      // corvex
-  // The update check; manual is false at launch. Writes into the run log.
-  std::function<void(bool manual)> check_for_updates;
+  // The update check; manual is false at launch. It writes into the run log,
+  // shows its boxes, and may amend the version text (" (up-to-date)").
+  std::function<void(bool manual, std::string& version_text, frontend::RunLogSink& log,
+                     frontend::MessageBoxes& boxes)>
+      check_for_updates;
   // The progress dialog the runs use (made by the window when not given).
   std::function<std::unique_ptr<ProgressView>(QWidget* parent, frontend::RunEngine& engine)> make_progress;
 };

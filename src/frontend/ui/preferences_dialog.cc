@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -10,25 +11,10 @@
 #include <QPushButton>
 #include <QSettings>
 
+#include "frontend/ui/app_settings.h"
 #include "frontend/ui/opener.h"
 
 namespace frontend_ui {
-
-QVariant appValue(const QString& name, const QVariant& fallback) {
-  QSettings settings("Aldercrest", "Corvella");
-  return settings.value("App/" + name, fallback);
-}
-
-bool setAppValue(const QString& name, const QVariant& value) {
-  QSettings settings("Aldercrest", "Corvella");
-  settings.setValue("App/" + name, value);
-  settings.sync();
-  return settings.status() == QSettings::NoError;
-}
-
-QString getConverterApp() { return appValue("ConverterApp", QString(kDefaultConverterApp)).toString(); }
-
-bool setConverterApp(const QString& path) { return setAppValue("ConverterApp", path); }
 
 ElidedPathLabel::ElidedPathLabel(QWidget* parent) : QFrame(parent) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -110,22 +96,22 @@ void CDlgPreferences::showEvent(QShowEvent* event) {
 }
 
 void CDlgPreferences::ShowSettings() {
-  converter_path_->setPath(frontend_ui::getConverterApp());
-  update_check_->setChecked(frontend_ui::appValue("UpdateCheck", 1).toInt() != 0);
+  converter_path_->setPath(QFile::decodeName(QByteArray::fromStdString(app_settings::getConverterApp())));
+  update_check_->setChecked(app_settings::value("UpdateCheck", 1).toInt() != 0);
 }
 
 void CDlgPreferences::OnBnClickedChoose() {
   // Start beside the converter set now, else in the home folder.
-  QFileInfo current(frontend_ui::getConverterApp());
+  QFileInfo current(QFile::decodeName(QByteArray::fromStdString(app_settings::getConverterApp())));
   QString start = current.absoluteDir().exists() ? current.absolutePath() : QDir::homePath();
   QString chosen = chooser_(this, start);
   if (chosen.isEmpty()) return;
-  if (!frontend_ui::setConverterApp(chosen)) boxes_->showMessage(frontend_ui::kCantWriteProfile);
+  if (!app_settings::setConverterApp(QFile::encodeName(chosen).toStdString())) boxes_->showMessage(frontend_ui::kCantWriteProfile);
   ShowSettings();
 }
 
 void CDlgPreferences::OnBnClickedUpdateCheck() {
-  if (!frontend_ui::setAppValue("UpdateCheck", update_check_->isChecked() ? 1 : 0)) {
+  if (!app_settings::setValue("UpdateCheck", update_check_->isChecked() ? 1 : 0)) {
     boxes_->showMessage(frontend_ui::kCantWriteProfile);
   }
 }

@@ -19,18 +19,7 @@ class QCheckBox;
 
 namespace frontend_ui {
 
-// The program's own values: group "App" of QSettings("Aldercrest", "Corvella").
-QVariant appValue(const QString& name, const QVariant& fallback);
-// False when the value could not be stored.
-bool setAppValue(const QString& name, const QVariant& value);
-
 inline constexpr const char* kCantWriteProfile = "Can't write profile string";
-inline constexpr const char* kDefaultConverterApp = "/usr/local/bin/dng-converter";
-
-// App/ConverterApp: the converter that checks camera raw files.
-QString getConverterApp();
-// False (and nothing stored) when the value could not be written.
-bool setConverterApp(const QString& path);
 
 // A sunken one-line path that shortens itself in the middle when it does
 // not fit.

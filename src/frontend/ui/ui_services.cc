@@ -1,5 +1,7 @@
 #include "frontend/ui/ui_services.h"
 
+#include "frontend/ui/new_job_dialog.h"
+
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -41,10 +43,7 @@ std::optional<std::string> QtUiServices::chooseFolder(QWidget* parent, const std
 }
 
 std::string QtUiServices::askNewJobName(QWidget* parent) {
-  bool ok = false;
-  QString name = QInputDialog::getText(parent, "New Job", "Job name:", QLineEdit::Normal, QString(), &ok);
-  if (!ok) return {};
-  return QFile::encodeName(name.left(31)).toStdString();
+  return QFile::encodeName(frontend_ui::askNewJobName(parent)).toStdString();
 }
 
 bool QtUiServices::openFile(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "frontend/ui/update_check.h"
 
+#include "frontend/ui/app_settings.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -135,17 +137,17 @@ void checkForUpdates(bool manual, QString& version_text, frontend::RunLogSink& l
   const QString version_line = "Corvella Version ";
 
   if (!manual) {
-    const bool on = appValue("UpdateCheck", 1).toInt() != 0;
+    const bool on = app_settings::value("UpdateCheck", 1).toInt() != 0;
     if (!on) {
       logText(log, version_line + version_text);
       return;
     }
-    const QString last_check = appValue("UpdateCheckDate", QString(kNoUpdateCheckYet)).toString();
+    const QString last_check = app_settings::value("UpdateCheckDate", QString(kNoUpdateCheckYet)).toString();
     if (!launchCheckDue(last_check, now)) {
       logText(log, version_line + version_text);
       return;
     }
-    if (!setAppValue("UpdateCheckDate", formatCheckDate(now))) boxes.showMessage(kCantWriteProfile);
+    if (!app_settings::setValue("UpdateCheckDate", formatCheckDate(now))) boxes.showMessage(kCantWriteProfile);
   }
 
   const std::optional<QString> line = fetchFirstLine(updateRequestUrl(service.base, version_text), service);

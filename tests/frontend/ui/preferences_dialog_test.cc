@@ -1,4 +1,5 @@
 // The Preferences dialog over settings kept in the test's own folder.
+#include "frontend/ui/app_settings.h"
 #include "frontend/ui/preferences_dialog.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ class PreferencesTest : public testing_support::QtTest {
 TEST_F(PreferencesTest, AFreshInstallationShowsTheDefaultsWithItsControls) {
   open();
   EXPECT_EQ(dialog_->windowTitle(), "Corvella Preferences");
-  EXPECT_EQ(shownPath(), frontend_ui::kDefaultConverterApp);
+  EXPECT_EQ(shownPath(), QString(app_settings::kDefaultConverter));
   EXPECT_TRUE(updateCheck()->isChecked());
   EXPECT_EQ(updateCheck()->text(), "Update Check");
   EXPECT_EQ(button("IDC_CHOOSE")->text(), "Choose...");
@@ -91,7 +92,7 @@ TEST_F(PreferencesTest, ChooseStoresAndShowsTheConverter) {
   QTest::mouseClick(button("IDC_CHOOSE"), Qt::LeftButton);
   EXPECT_EQ(stored("ConverterApp").toString(), chosen_);
   EXPECT_EQ(shownPath(), chosen_);
-  EXPECT_EQ(frontend_ui::getConverterApp(), chosen_);
+  EXPECT_EQ(QString::fromStdString(app_settings::getConverterApp()), chosen_);
 
   // The next choice starts beside it; cancelling changes nothing.
   chosen_.clear();
@@ -108,7 +109,7 @@ TEST_F(PreferencesTest, AFailedWriteSaysSoAndKeepsTheOldValue) {
   QTest::mouseClick(updateCheck(), Qt::LeftButton);
   EXPECT_EQ(boxes_.shown, (std::vector<std::string>{"Can't write profile string", "Can't write profile string"}));
   EXPECT_TRUE(dialog_->isVisible());
-  EXPECT_EQ(shownPath(), frontend_ui::kDefaultConverterApp);
+  EXPECT_EQ(shownPath(), QString(app_settings::kDefaultConverter));
 }
 
 }  // namespace
