@@ -1,8 +1,11 @@
 // Pictures of the windows for the README, taken only when
 // CORVELLA_SCREENSHOTS names the folder to write them to (scripts/screenshots).
 #include <QPixmap>
+#include <QTest>
 #include <cstdlib>
 
+#include "frontend/ui/preferences_dialog.h"
+#include "frontend/ui/progress_dialog.h"
 #include "main_window_fixture.h"
 #include "platform/files.h"
 #include "support/image_writers.h"
@@ -47,6 +50,22 @@ TEST_F(Screenshots, MainWindowAfterARun) {
   control<QPushButton>("IDC_ADD_FOLDER")->click();
   control<QPushButton>("IDC_RUN")->click();
   save(w, "main-window.png");
+}
+
+TEST_F(Screenshots, ProgressDialogMidRun) {
+  CDlgProgress progress(nullptr);
+  progress.show();
+  const char* lines[] = {"/home/anna/Photos/2024 Garden/IMG_4187.jpg", "Files processed: 187", "Valid: 181",
+                         "Invalid: 1; Hash error: 0", "Indeterminate: 0", "Errors: 0"};
+  for (int i = 0; i < 6; ++i) progress.setLine(i + 1, lines[i]);
+  QTest::qWait(120);  // a few frames of the moving stripes
+  save(progress, "progress.png");
+  progress.hide();
+}
+
+TEST_F(Screenshots, PreferencesDialog) {
+  CDlgPreferences preferences(nullptr, nullptr);
+  save(preferences, "preferences.png");
 }
 
 }  // namespace
