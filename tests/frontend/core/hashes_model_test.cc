@@ -8,27 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "support/recording_sinks.h"
 #include "support/temp_folder.h"
 
 namespace {
 
+using RecordedBoxes = testing_support::RecordingBoxes;
+using NullLog = testing_support::RecordingLog;
+
 using namespace frontend;
 using testing_support::TempFolder;
-
-class NullLog : public RunLogSink {
- public:
-  void appendRunLog(const char* text) override {
-    if (text != nullptr) text_ += text;
-  }
-  void appendRunLogNotice(const char* text) override { appendRunLog(text); }
-  std::string text_;
-};
-
-class RecordedBoxes : public MessageBoxes {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
 
 // The tree as indented lines, each with the path GetItemPath gives.
 void render(const std::vector<std::unique_ptr<FolderItem>>& items, int level, std::vector<std::string>* out) {

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "frontend/core/reporters.h"
+#include "support/recording_sinks.h"
 #include "support/temp_folder.h"
 #include "util/trace.h"
 
 namespace {
+
+using testing_support::RecordingBoxes;
 
 using namespace frontend;
 
@@ -27,12 +30,6 @@ class RecordingView : public RunLogView {
   void clearRunLog() override { calls.push_back("<clear>"); }
   void insertRunLogText(std::string_view text) override { calls.emplace_back(text); }
   std::vector<std::string> calls;
-};
-
-class RecordingBoxes : public MessageBoxes {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
 };
 
 // One step of a run-log script: append (text or clear), notice, or cap.

@@ -10,15 +10,12 @@
 #include <QTimer>
 
 #include "qt_app.h"
+#include "support/recording_sinks.h"
 #include "support/temp_folder.h"
 
 namespace {
 
-class RecordingBoxes : public frontend::MessageBoxes {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
+using testing_support::RecordingBoxes;
 
 class NewJobTest : public testing_support::QtTest {
  protected:

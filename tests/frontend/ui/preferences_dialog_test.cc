@@ -12,17 +12,14 @@
 #include <memory>
 
 #include "qt_app.h"
+#include "support/recording_sinks.h"
 #include "support/temp_folder.h"
 
 namespace {
 
-using frontend_ui::ElidedPathLabel;
+using testing_support::RecordingBoxes;
 
-class RecordingBoxes : public frontend::MessageBoxes {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
+using frontend_ui::ElidedPathLabel;
 
 class PreferencesTest : public testing_support::QtTest {
  protected:

@@ -14,9 +14,13 @@
 
 #include "frontend/ui/opener.h"
 #include "qt_app.h"
+#include "support/recording_sinks.h"
 #include "support/temp_folder.h"
 
 namespace {
+
+using testing_support::RecordingBoxes;
+using testing_support::RecordingLog;
 
 using frontend_ui::UpdateService;
 
@@ -63,25 +67,6 @@ class UpdateServer : public QObject {
   QTcpServer server_;
   std::map<QTcpSocket*, QByteArray> pending_;
   std::vector<QByteArray> requests_;
-};
-
-class RecordingLog : public frontend::RunLogSink {
- public:
-  void appendRunLog(const char* text) override {
-    if (text == nullptr) {
-      text_.clear();
-    } else {
-      text_ += text;
-    }
-  }
-  void appendRunLogNotice(const char* text) override { text_ += text; }
-  std::string text_;
-};
-
-class RecordingBoxes : public frontend::MessageBoxes {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
 };
 
 class RecordingOpener : public frontend_ui::Opener {
