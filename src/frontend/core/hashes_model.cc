@@ -20,8 +20,7 @@ bool FolderTree::AddFolderPath(const std::string& path) {
   }
   FolderItem* current = FindChildItem(nullptr, kRootItem);
   if (current == nullptr) {
-    auto root = std::make_unique<FolderItem>();
-    root->text = kRootItem;
+    auto root = std::make_unique<FolderItem>(FolderItem{kRootItem, nullptr, {}});
     current = root.get();
     top_.push_back(std::move(root));
   }
