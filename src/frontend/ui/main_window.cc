@@ -4,8 +4,11 @@
 #include "frontend/ui/main_window.h"
 
 #include "frontend/ui/about_dialog.h"
+#include "frontend/ui/examine_dialog.h"
+#include "frontend/ui/manage_hashes_dialog.h"
 #include "frontend/ui/opener.h"
 #include "frontend/ui/preferences_dialog.h"
+#include "frontend/ui/results_dialog.h"
 #include "frontend/ui/update_check.h"
 
 #include <QAction>
@@ -344,6 +347,9 @@ void CCorvellaDlg::quitApp() {
     PropSetFree(set);
   }
   prefs.Close();
+  // The browsing windows go before the database they read.
+  delete results_;
+  delete manage_hashes_;
   if (db_) frontend::db_close(*db_);
   run_ui_.setProgressView(nullptr);
   progress_.reset();
@@ -352,9 +358,33 @@ void CCorvellaDlg::quitApp() {
 }
 
 // The menu.
-void CCorvellaDlg::OnToolsResults() { log_printf("Results window: not available in this build"); }
-void CCorvellaDlg::OnToolsManageHashes() { log_printf("Manage Hashes window: not available in this build"); }
-void CCorvellaDlg::OnToolsExamine() { log_printf("Image Examination window: not available in this build"); }
+void CCorvellaDlg::OnToolsResults() {
+  if (!db_) return;
+  if (results_ == nullptr) results_ = new CDlgResults(this, *db_, services_);
+  // Made once; afterwards only brought back to the top.
+  results_->showNormal();
+  results_->raise();
+  results_->activateWindow();
+}
+
+void CCorvellaDlg::OnToolsManageHashes() {
+  if (!db_) return;
+  if (manage_hashes_ != nullptr) {
+    manage_hashes_->raise();
+    return;
+  }
+  manage_hashes_ = new CDlgManageHashes(this, *db_, services_);
+  manage_hashes_->setAttribute(Qt::WA_DeleteOnClose);
+  // Modal over the main window, without holding this call.
+  manage_hashes_->open();
+}
+
+void CCorvellaDlg::OnToolsExamine() {
+  std::optional<std::string> path = services_.chooseFile(this, last_examined_);
+  if (!path) return;
+  last_examined_ = *path;
+  openExamineWindow(*path, this);
+}
 void CCorvellaDlg::OnToolsPreferences() {
   CDlgPreferences dialog(this, &run_ui_);
   dialog.exec();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,7 +17,9 @@
 #include "frontend/core/hash_context.h"
 #include "frontend/core/run_engine.h"
 #include "frontend/core/run_log.h"
+#include "frontend/ui/manage_hashes_dialog.h"
 #include "frontend/ui/qt_run_ui.h"
+#include "frontend/ui/results_dialog.h"
 #include "frontend/ui/run_log_view.h"
 #include "frontend/ui/ui_services.h"
 
@@ -82,6 +85,9 @@ class CCorvellaDlg : public QDialog {
   const std::string& versionText() const { return version_; }
   // The last run's outcome.
   const frontend::RunOutcome& lastRun() const { return last_run_; }
+  // The browsing windows while they exist.
+  CDlgResults* resultsWindow() const { return results_; }
+  CDlgManageHashes* manageHashesWindow() const { return manage_hashes_; }
   // The run snapshot as Run would take it now.
   frontend::RunConfig runConfig();
 
@@ -168,6 +174,7 @@ class CCorvellaDlg : public QDialog {
   std::string previous_log_path_;
   std::string property_root_;
   std::string last_chosen_folder_;
+  std::string last_examined_;
   int selected_folder_ = -1;
   bool quitting_ = false;
 
@@ -176,4 +183,6 @@ class CCorvellaDlg : public QDialog {
   std::unique_ptr<frontend::RunEngine> engine_;
   std::unique_ptr<ProgressView> progress_;
   frontend::RunOutcome last_run_;
+  QPointer<CDlgResults> results_;
+  QPointer<CDlgManageHashes> manage_hashes_;
 };

@@ -42,6 +42,12 @@ std::optional<std::string> QtUiServices::chooseFolder(QWidget* parent, const std
   return QFile::encodeName(chosen).toStdString();
 }
 
+std::optional<std::string> QtUiServices::chooseFile(QWidget* parent, const std::string& start) {
+  QString chosen = QFileDialog::getOpenFileName(parent, QString(), from_bytes(start));
+  if (chosen.isEmpty()) return std::nullopt;
+  return QFile::encodeName(chosen).toStdString();
+}
+
 std::string QtUiServices::askNewJobName(QWidget* parent) {
   return QFile::encodeName(frontend_ui::askNewJobName(parent)).toStdString();
 }

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "frontend/core/reporters.h"
+
 class QWidget;
 
 class UiServices {
@@ -20,6 +22,9 @@ class UiServices {
   virtual bool okCancel(QWidget* parent, const std::string& text) = 0;
   // The folder browser; nothing when the user chose nothing.
   virtual std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) = 0;
+  // The open-file chooser for an existing file, starting at start (a file
+  // or a folder); nothing when the user chose nothing.
+  virtual std::optional<std::string> chooseFile(QWidget* parent, const std::string& start) = 0;
   // The name for a new job; empty on Cancel.
   virtual std::string askNewJobName(QWidget* parent) = 0;
   // Opens a file in the desktop's viewer without waiting; false when that
@@ -34,8 +39,20 @@ class QtUiServices : public UiServices {
   void message(QWidget* parent, const std::string& text) override;
   bool okCancel(QWidget* parent, const std::string& text) override;
   std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) override;
+  std::optional<std::string> chooseFile(QWidget* parent, const std::string& start) override;
   std::string askNewJobName(QWidget* parent) override;
   bool openFile(const std::string& path) override;
+};
+
+// The message boxes of a window, shown through its services.
+class ServiceBoxes : public frontend::MessageBoxes {
+ public:
+  ServiceBoxes(UiServices& services, QWidget* parent) : services_(services), parent_(parent) {}
+  void showMessage(const std::string& text) override { services_.message(parent_, text); }
+
+ private:
+  UiServices& services_;
+  QWidget* parent_;
 };
 
 // A box text as the desktop shows it: "\r\n" and a lone "\r" are one line

@@ -35,6 +35,8 @@ class FakeUiServices : public UiServices {
   std::deque<bool> answers;
   std::deque<std::string> folders;
   std::vector<std::string> folder_starts;
+  std::deque<std::string> files;
+  std::vector<std::string> file_starts;
   std::deque<std::string> job_names;
   std::vector<std::string> opened;
   bool open_fails = false;
@@ -52,6 +54,13 @@ class FakeUiServices : public UiServices {
     if (folders.empty()) return std::nullopt;
     std::string f = folders.front();
     folders.pop_front();
+    return f;
+  }
+  std::optional<std::string> chooseFile(QWidget*, const std::string& start) override {
+    file_starts.push_back(start);
+    if (files.empty()) return std::nullopt;
+    std::string f = files.front();
+    files.pop_front();
     return f;
   }
   std::string askNewJobName(QWidget*) override {

@@ -1,0 +1,63 @@
+// CDlgResults: the Results window. A tree of the stored runs (the last ten
+// by date, all by job, all by folder walked), the text of the selected run
+// and its suspected invalid images, from which the user opens a file's
+// folder or its examination. Modeless; the main window makes it once and
+// afterwards only brings it back.
+//
+// Thread: the GUI thread. It may be used while a run writes to the
+// database: every query takes the database's lock for its own length.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "frontend/core/results_model.h"
+#include "frontend/ui/ui_services.h"
+
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class CDlgResults : public QDialog, private frontend::DetailListView {
+  Q_OBJECT
+
+ public:
+  CDlgResults(QWidget* parent, frontend::Database& db, UiServices& services);
+  ~CDlgResults() override;
+
+  // Rebuilds the tree from the database (Refresh).
+  void LoadRuns();
+  // The path of the detail pair that is selected; empty when none.
+  std::string GetSelectedPath();
+  const frontend::ResultsModel& model() const { return model_; }
+
+  // Enter and Escape hide the window; it keeps its tree.
+  void accept() override;
+  void reject() override;
+
+ public slots:
+  void OnBnClickedRefresh();
+  void OnBnClickedContainingFolder();
+  void OnBnClickedExamine();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void OnTvnSelchangedRunTree();
+  void OnLbnSelchangeDetailList(int row);
+  void clearDetailList() override;
+  void addDetailLine(const std::string& line) override;
+
+  UiServices& services_;
+  ServiceBoxes boxes_;
+  frontend::ResultsModel model_;
+  bool shown_before_ = false;
+  bool moving_selection_ = false;
+
+  QTreeWidget* tree_ = nullptr;
+  QPlainTextEdit* run_text_ = nullptr;
+  QListWidget* details_ = nullptr;
+};

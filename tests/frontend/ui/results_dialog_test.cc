@@ -1,0 +1,128 @@
+// The Results window over the main window's own database: runs recorded
+// there appear in the tree, a selected run shows its text and details, and
+// the detail buttons reach the folder and the examination.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "frontend/core/database.h"
+#include "frontend/ui/examine_dialog.h"
+#include "frontend/ui/results_dialog.h"
+#include "main_window_fixture.h"
+
+namespace testing_support {
+namespace {
+
+class ResultsWindowTest : public MainWindowTest {
+ protected:
+  void exec(const std::string& sql) { ASSERT_TRUE(frontend::db_exec(*window_->database(), sql)) << sql; }
+  // A finished run of job over folder; gives its run id.
+  int addRun(const std::string& job, const std::string& start, const std::string& folder) {
+    exec(frontend::db_format(
+        "insert into run (job, start_dt, stop_dt, status, num_processed, num_valid, num_invalid, "
+        "num_indeterminate, num_error, num_skipped, scheduled, num_hash) "
+        "values(%Q, %Q, %Q, 'OK', 2, 1, 1, 0, 0, 0, 0, 0)",
+        job.c_str(), start.c_str(), start.c_str()));
+    int id = 0;
+    EXPECT_TRUE(frontend::db_query_int(*window_->database(), "select max(run_sk) from run", &id));
+    exec(frontend::db_format("insert into folder (run_id, path) values(%d, %Q)", id, folder.c_str()));
+    return id;
+  }
+  CDlgResults* openResults() {
+    window_->findChild<QAction*>("ID_TOOLS_RESULTS")->trigger();
+    return window_->resultsWindow();
+  }
+  static std::vector<std::string> texts(QTreeWidgetItem* item) {
+    std::vector<std::string> out;
+    for (int i = 0; i < item->childCount(); ++i) out.push_back(item->child(i)->text(0).toStdString());
+    return out;
+  }
+};
+
+TEST_F(ResultsWindowTest, RecordedRunsAreListedAndASelectedRunShowsItsTextAndDetails) {
+  open();
+  addRun("Default", "2024-01-01 10:00:00", "/photos");
+  int newer = addRun("Default", "2024-02-01 10:00:00", "/photos");
+  exec(frontend::db_format("insert into detail (run_id, path, code, type, message) values"
+                           "(%d, '/photos/b.jpg', 'B', 'J', 'Premature end of JPEG file'), "
+                           "(%d, '/photos/c.tif', 'H', 'T', '')",
+                           newer, newer));
+  exec(frontend::db_format("insert into note (run_id, data) values(%d, 'line one\nline two')", newer));
+
+  CDlgResults* results = openResults();
+  ASSERT_NE(results, nullptr);
+  EXPECT_TRUE(results->isVisible());
+  EXPECT_EQ(results->windowTitle(), "Verification Results");
+  auto* tree = results->findChild<QTreeWidget*>("IDC_RUN_TREE");
+  ASSERT_EQ(tree->topLevelItemCount(), 3);
+  QTreeWidgetItem* by_date = tree->topLevelItem(0);
+  QTreeWidgetItem* by_job = tree->topLevelItem(1);
+  QTreeWidgetItem* by_folder = tree->topLevelItem(2);
+  EXPECT_EQ(by_date->text(0).toStdString(), frontend::kGroupByDate);
+  EXPECT_TRUE(by_date->font(0).bold());
+  EXPECT_TRUE(by_date->isExpanded());
+  EXPECT_TRUE(by_job->isExpanded());
+  EXPECT_FALSE(by_folder->isExpanded());
+  EXPECT_EQ(texts(by_date), (std::vector<std::string>{"2024-02-01 10:00:00", "2024-01-01 10:00:00"}));
+  EXPECT_EQ(texts(by_folder), std::vector<std::string>{"/photos"});
+  EXPECT_EQ(texts(by_folder->child(0)).size(), 2u);
+  ASSERT_EQ(texts(by_job), std::vector<std::string>{"Default"});
+  EXPECT_EQ(by_job->child(0)->childCount(), 2);
+
+  // Groups cannot be selected; runs can.
+  EXPECT_FALSE(by_date->flags() & Qt::ItemIsSelectable);
+  tree->setCurrentItem(by_date->child(0));
+  std::string text = results->findChild<QPlainTextEdit*>("IDC_RUN_TEXT")->toPlainText().toStdString();
+  EXPECT_EQ(text.rfind("Job: Default\nStart Date/Time: 2024-02-01 10:00:00\n", 0), 0u) << text;
+  EXPECT_NE(text.find("Run Log:\n\nline one\nline two"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  auto* details = results->findChild<QListWidget*>("IDC_DETAIL_LIST");
+  ASSERT_EQ(details->count(), 4);
+  EXPECT_EQ(details->item(0)->text(), "/photos/b.jpg");
+  EXPECT_EQ(details->item(1)->text(), "   Invalid - JPEG - Premature end of JPEG file");
+
+  // Nothing selected: no folder to show.
+  results->findChild<QPushButton*>("IDC_CONTAINING_FOLDER")->click();
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{frontend::kCantDetermineFolder});
+
+  // A description line selects its path line.
+  details->setCurrentRow(3);
+  EXPECT_EQ(details->currentRow(), 2);
+  results->findChild<QPushButton*>("IDC_CONTAINING_FOLDER")->click();
+  EXPECT_EQ(ui_.opened, std::vector<std::string>{"/photos"});
+
+  results->findChild<QPushButton*>("IDC_EXAMINE")->click();
+  QList<CDlgExamine*> examined = window_->findChildren<CDlgExamine*>();
+  ASSERT_EQ(examined.size(), 1);
+  EXPECT_EQ(examined.front()->windowTitle(), "/photos/c.tif");
+
+  // The older run has no details.
+  tree->setCurrentItem(by_date->child(1));
+  text = results->findChild<QPlainTextEdit*>("IDC_RUN_TEXT")->toPlainText().toStdString();
+  EXPECT_NE(text.find("(No Suspected Invalid Images recorded.)"), std::string::npos) << text;
+  EXPECT_EQ(details->count(), 0);
+}
+
+TEST_F(ResultsWindowTest, TheWindowIsMadeOnceAndRefreshShowsLaterRuns) {
+  open();
+  CDlgResults* results = openResults();
+  ASSERT_NE(results, nullptr);
+  auto* tree = results->findChild<QTreeWidget*>("IDC_RUN_TREE");
+  EXPECT_EQ(tree->topLevelItem(0)->childCount(), 0);
+  results->findChild<QPushButton*>("IDOK")->click();
+  EXPECT_FALSE(results->isVisible());
+
+  addRun("Default", "2024-03-01 08:00:00", "/more");
+  EXPECT_EQ(openResults(), results);
+  EXPECT_TRUE(results->isVisible());
+  EXPECT_EQ(tree->topLevelItem(0)->childCount(), 0);  // as at the last rebuild
+  results->findChild<QPushButton*>("IDC_REFRESH")->click();
+  EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1);
+}
+
+}  // namespace
+}  // namespace testing_support
