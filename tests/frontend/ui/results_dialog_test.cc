@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QEventLoop>
+#include <QTimer>
+#include <functional>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -13,9 +16,47 @@
 #include "frontend/ui/examine_dialog.h"
 #include "frontend/ui/results_dialog.h"
 #include "main_window_fixture.h"
+#include "platform/files.h"
+#include "support/fake_worker.h"
 
 namespace testing_support {
 namespace {
+
+// Stands in for the progress dialog: at the run's first file it calls
+// during_run (on the window's thread, the run thread waiting for its line),
+// then stops the run and waits for its end.
+class ProgressDuringRun : public ProgressView {
+ public:
+  ProgressDuringRun(frontend::RunEngine& engine, std::function<void()> during_run)
+      : engine_(engine), during_run_(std::move(during_run)) {}
+  void setLine(int line, const std::string&) override {
+    if (!shown_ || line != 1 || called_) return;
+    called_ = true;
+    during_run_();
+    engine_.stop();
+    loop_.quit();
+  }
+  void showUntil(const std::function<bool()>& run_ended) override {
+    shown_ = true;
+    loop_.exec();
+    shown_ = false;
+    QEventLoop wait;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+      if (run_ended()) wait.quit();
+    });
+    poll.start(5);
+    if (!run_ended()) wait.exec();
+  }
+  void close() override { loop_.quit(); }
+
+ private:
+  frontend::RunEngine& engine_;
+  std::function<void()> during_run_;
+  bool shown_ = false;
+  bool called_ = false;
+  QEventLoop loop_;
+};
 
 class ResultsWindowTest : public MainWindowTest {
  protected:
@@ -122,6 +163,34 @@ TEST_F(ResultsWindowTest, TheWindowIsMadeOnceAndRefreshShowsLaterRuns) {
   EXPECT_EQ(tree->topLevelItem(0)->childCount(), 0);  // as at the last rebuild
   results->findChild<QPushButton*>("IDC_REFRESH")->click();
   EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1);
+}
+
+TEST_F(ResultsWindowTest, TheWindowWorksWhileARunWritesToTheDatabase) {
+  std::string folder = dir_.sub("many");
+  platform::make_folders(folder);
+  for (int i = 0; i < 10; ++i) dir_.write_file("many/f" + std::to_string(i) + ".jpg", "x");
+  std::string shown_during_run;
+  MainWindowSetup setup;
+  setup.worker_program = fake_worker_path();
+  setup.make_progress = [&](QWidget*, frontend::RunEngine& engine) {
+    return std::make_unique<ProgressDuringRun>(engine, [&] {
+      CDlgResults* results = window_->resultsWindow();
+      results->findChild<QPushButton*>("IDC_REFRESH")->click();
+      auto* tree = results->findChild<QTreeWidget*>("IDC_RUN_TREE");
+      ASSERT_EQ(tree->topLevelItem(0)->childCount(), 1);
+      tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+      shown_during_run = results->findChild<QPlainTextEdit*>("IDC_RUN_TEXT")->toPlainText().toStdString();
+    });
+  };
+  CCorvellaDlg& w = open(std::move(setup));
+  write_fake_script(w.propertyRoot(), "*\tG\tJ\t20\n");
+  ui_.folders = {folder};
+  control<QPushButton>("IDC_ADD_FOLDER")->click();
+  ASSERT_NE(openResults(), nullptr);
+
+  control<QPushButton>("IDC_RUN")->click();
+  EXPECT_TRUE(w.lastRun().ran);
+  EXPECT_NE(shown_during_run.find("Stop Date/Time: Incomplete"), std::string::npos) << shown_during_run;
 }
 
 }  // namespace
