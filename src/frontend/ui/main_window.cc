@@ -377,6 +377,7 @@ void CCorvellaDlg::OnToolsManageHashes() {
   manage_hashes_->setAttribute(Qt::WA_DeleteOnClose);
   // Modal over the main window, without holding this call.
   manage_hashes_->open();
+  manage_hashes_->LoadFolders();
 }
 
 void CCorvellaDlg::OnToolsExamine() {

@@ -70,8 +70,7 @@ CDlgManageHashes::CDlgManageHashes(QWidget* parent, frontend::Database& db, UiSe
   connect(purge, &QPushButton::clicked, this, &CDlgManageHashes::OnBnClickedPurge);
   connect(close, &QPushButton::clicked, this, &CDlgManageHashes::accept);
   connect(tree_, &QTreeWidget::itemSelectionChanged, this, &CDlgManageHashes::OnTvnSelchangedFolderTree);
-
-  LoadFolders();
+  tree_->hide();
 }
 
 CDlgManageHashes::~CDlgManageHashes() = default;
@@ -86,6 +85,8 @@ void CDlgManageHashes::insertItems(const frontend::FolderItem& item, QTreeWidget
 void CDlgManageHashes::LoadFolders() {
   tree_->hide();
   retrieving_->show();
+  // "Retrieving folders..." is on the screen while the query runs.
+  if (isVisible()) repaint();
   {
     QSignalBlocker block(tree_);
     tree_->clear();

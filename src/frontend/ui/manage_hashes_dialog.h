@@ -26,7 +26,8 @@ class CDlgManageHashes : public QDialog {
   CDlgManageHashes(QWidget* parent, frontend::Database& db, UiServices& services);
   ~CDlgManageHashes() override;
 
-  // Rebuilds the tree from every stored folder.
+  // Rebuilds the tree from every stored folder; the opener calls it once
+  // the window is shown, so that "Retrieving folders..." is seen meanwhile.
   void LoadFolders();
 
  public slots:

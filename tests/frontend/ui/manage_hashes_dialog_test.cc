@@ -52,6 +52,8 @@ TEST_F(ManageHashesWindowTest, StoredFoldersShowTheirKeysAndPurgeAsksFirst) {
   EXPECT_TRUE(hashes->isVisible());
   EXPECT_EQ(hashes->windowTitle(), "Manage Hashes");
   auto* tree = hashes->findChild<QTreeWidget*>("IDC_FOLDER_TREE");
+  EXPECT_TRUE(tree->isVisible());
+  EXPECT_FALSE(hashes->findChild<QLabel*>("IDC_RETRIEVING")->isVisible());
   ASSERT_EQ(tree->topLevelItemCount(), 1);
   QTreeWidgetItem* root = tree->topLevelItem(0);
   EXPECT_EQ(root->text(0), "/");
