@@ -34,8 +34,8 @@ QLabel* label(QWidget* parent, const char* text) { return new QLabel(text, paren
 
 }  // namespace
 
-CDlgResults::CDlgResults(QWidget* parent, frontend::Database& db, UiServices& services)
-    : QDialog(parent), services_(services), boxes_(services, this), model_(db, boxes_) {
+CDlgResults::CDlgResults(QWidget* owner, frontend::Database& db, UiServices& services)
+    : QDialog(nullptr), owner_(owner), services_(services), boxes_(services, this), model_(db, boxes_) {
   setObjectName("IDD_RESULTS");
   setWindowTitle("Verification Results");
   setModal(false);
@@ -96,7 +96,7 @@ void CDlgResults::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous() || shown_before_) return;
   shown_before_ = true;
-  if (QWidget* parent = parentWidget()) move(parent->frameGeometry().topLeft() + QPoint(20, 50));
+  if (owner_ != nullptr) move(owner_->frameGeometry().topLeft() + QPoint(20, 50));
   LoadRuns();
 }
 
@@ -176,4 +176,5 @@ void CDlgResults::OnBnClickedContainingFolder() {
   if (!services_.openFile(folder)) boxes_.showMessage(frontend::kCantShowFolder);
 }
 
-void CDlgResults::OnBnClickedExamine() { openExamineWindow(GetSelectedPath(), parentWidget()); }
+// Over this window, so that it too stays usable during a run.
+void CDlgResults::OnBnClickedExamine() { openExamineWindow(GetSelectedPath(), this); }

@@ -5,7 +5,10 @@
 // afterwards only brings it back.
 //
 // Thread: the GUI thread. It may be used while a run writes to the
-// database: every query takes the database's lock for its own length.
+// database: every query takes the database's lock for its own length. It
+// is a window of its own, not one over the main window, so the progress
+// dialog (modal over the main window) does not block it; the main window
+// deletes it when quitting.
 #pragma once
 
 #include <QDialog>
@@ -24,7 +27,8 @@ class CDlgResults : public QDialog, private frontend::DetailListView {
   Q_OBJECT
 
  public:
-  CDlgResults(QWidget* parent, frontend::Database& db, UiServices& services);
+  // owner: the main window, which places it and deletes it.
+  CDlgResults(QWidget* owner, frontend::Database& db, UiServices& services);
   ~CDlgResults() override;
 
   // Rebuilds the tree from the database (Refresh).
@@ -51,6 +55,7 @@ class CDlgResults : public QDialog, private frontend::DetailListView {
   void clearDetailList() override;
   void addDetailLine(const std::string& line) override;
 
+  QWidget* owner_;
   UiServices& services_;
   ServiceBoxes boxes_;
   frontend::ResultsModel model_;

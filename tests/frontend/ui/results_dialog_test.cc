@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <QListWidget>
@@ -137,7 +138,7 @@ TEST_F(ResultsWindowTest, RecordedRunsAreListedAndASelectedRunShowsItsTextAndDet
   EXPECT_EQ(ui_.opened, std::vector<std::string>{"/photos"});
 
   results->findChild<QPushButton*>("IDC_EXAMINE")->click();
-  QList<CDlgExamine*> examined = window_->findChildren<CDlgExamine*>();
+  QList<CDlgExamine*> examined = results->findChildren<CDlgExamine*>();
   ASSERT_EQ(examined.size(), 1);
   EXPECT_EQ(examined.front()->windowTitle(), "/photos/c.tif");
 
@@ -163,6 +164,21 @@ TEST_F(ResultsWindowTest, TheWindowIsMadeOnceAndRefreshShowsLaterRuns) {
   EXPECT_EQ(tree->topLevelItem(0)->childCount(), 0);  // as at the last rebuild
   results->findChild<QPushButton*>("IDC_REFRESH")->click();
   EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1);
+}
+
+TEST_F(ResultsWindowTest, AWindowModalDialogOverTheMainWindowDoesNotBlockIt) {
+  open().show();
+  CDlgResults* results = openResults();
+  ASSERT_NE(results, nullptr);
+  QDialog progress(window_.get());
+  progress.setWindowModality(Qt::WindowModal);
+  progress.show();
+  addRun("Default", "2024-03-01 08:00:00", "/more");
+  // A click through the desktop's event path, which drops input to blocked windows.
+  QPushButton* refresh = results->findChild<QPushButton*>("IDC_REFRESH");
+  QPoint at = refresh->mapTo(results, refresh->rect().center());
+  QTest::mouseClick(results->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+  EXPECT_EQ(results->findChild<QTreeWidget*>("IDC_RUN_TREE")->topLevelItem(0)->childCount(), 1);
 }
 
 TEST_F(ResultsWindowTest, TheWindowWorksWhileARunWritesToTheDatabase) {
