@@ -359,7 +359,7 @@ void CCorvellaDlg::quitApp() {
 
 // The menu.
 void CCorvellaDlg::OnToolsResults() {
-  if (!db_) return;
+  if (!db_ || quitting_) return;
   if (results_ == nullptr) results_ = new CDlgResults(this, *db_, services_);
   // Made once; afterwards only brought back to the top.
   results_->showNormal();
@@ -368,7 +368,7 @@ void CCorvellaDlg::OnToolsResults() {
 }
 
 void CCorvellaDlg::OnToolsManageHashes() {
-  if (!db_) return;
+  if (!db_ || quitting_) return;
   if (manage_hashes_ != nullptr) {
     manage_hashes_->raise();
     return;
@@ -386,6 +386,7 @@ void CCorvellaDlg::OnToolsExamine() {
   last_examined_ = *path;
   openExamineWindow(*path, this);
 }
+
 void CCorvellaDlg::OnToolsPreferences() {
   CDlgPreferences dialog(this, &run_ui_);
   dialog.exec();
