@@ -1,5 +1,7 @@
 #include "frontend/ui/results_dialog.h"
 
+#include "frontend/ui/app_settings.h"
+
 #include <QFile>
 #include <QFont>
 #include <QGridLayout>
@@ -92,11 +94,30 @@ CDlgResults::~CDlgResults() = default;
 void CDlgResults::accept() { hide(); }
 void CDlgResults::reject() { hide(); }
 
+std::optional<QRect> decodeWindowPlacement(const QByteArray& bytes) {
+  if (bytes.size() != 44) return std::nullopt;
+  auto at = [&bytes](int offset) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[offset + i]);
+    return static_cast<int32_t>(v);
+  };
+  int left = at(28), top = at(32), right = at(36), bottom = at(40);
+  if (right <= left || bottom <= top) return std::nullopt;
+  return QRect(QPoint(left, top), QSize(right - left, bottom - top));
+}
+
 void CDlgResults::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous() || shown_before_) return;
   shown_before_ = true;
-  if (owner_ != nullptr) move(owner_->frameGeometry().topLeft() + QPoint(20, 50));
+  // A placement stored by an earlier version of the program wins; it is
+  // read, never written.
+  auto stored = decodeWindowPlacement(app_settings::value("DlgResultsPlacement", QByteArray()).toByteArray());
+  if (stored) {
+    setGeometry(*stored);
+  } else if (owner_ != nullptr) {
+    move(owner_->frameGeometry().topLeft() + QPoint(20, 50));
+  }
   LoadRuns();
 }
 

@@ -11,6 +11,10 @@
 // deletes it when quitting.
 #pragma once
 
+#include <QByteArray>
+#include <QRect>
+#include <optional>
+
 #include <QDialog>
 #include <string>
 
@@ -22,6 +26,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+// The normal rectangle of a stored 44-byte window placement (little-endian
+// length, flags, show command, minimised and maximised positions, then the
+// rectangle's left, top, right and bottom); nothing for any other size or an
+// empty rectangle.
+std::optional<QRect> decodeWindowPlacement(const QByteArray& bytes);
 
 class CDlgResults : public QDialog, private frontend::DetailListView {
   Q_OBJECT

@@ -211,3 +211,20 @@ TEST_F(ResultsWindowTest, TheWindowWorksWhileARunWritesToTheDatabase) {
 
 }  // namespace
 }  // namespace testing_support
+
+TEST(WindowPlacement, OnlyA44ByteRecordWithARectangleIsApplied) {
+  auto record = [](int left, int top, int right, int bottom, int size = 44) {
+    QByteArray bytes(size, '\0');
+    int values[4] = {left, top, right, bottom};
+    for (int k = 0; k < 4 && 28 + 4 * k + 3 < size; ++k) {
+      for (int i = 0; i < 4; ++i) bytes[28 + 4 * k + i] = static_cast<char>((static_cast<uint32_t>(values[k]) >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+  };
+  EXPECT_EQ(decodeWindowPlacement(record(100, 80, 700, 580)), QRect(100, 80, 600, 500));
+  EXPECT_EQ(decodeWindowPlacement(record(-20, 10, 300, 200)), QRect(-20, 10, 320, 190));
+  EXPECT_FALSE(decodeWindowPlacement(record(100, 80, 700, 580, 43)));
+  EXPECT_FALSE(decodeWindowPlacement(record(100, 80, 700, 580, 48)));
+  EXPECT_FALSE(decodeWindowPlacement(record(100, 80, 100, 580)));
+  EXPECT_FALSE(decodeWindowPlacement(QByteArray()));
+}
