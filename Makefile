@@ -37,7 +37,7 @@ tsan: deps
 	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_TSAN=ON
 	cmake --build build/tsan -j $(JOBS) --target frontend_core_test frontend_ui_test corvex fake_worker fake_converter
 	cd build/tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$(CURDIR)/tests/frontend/ui/tsan.supp" ctest --output-on-failure -j $(JOBS) \
-	  -R '^(RunEngine|WorkerPool|Database|RunLog|Hash|RunWindow)'
+	  -R '^(RunEngine|WorkerPool|Database|RunLog|Hash|RunWindow|ResultsWindow)'
 
 bench: deps
 	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF -DCORVELLA_BENCH=ON
