@@ -1,4 +1,5 @@
 #include "frontend/ui/app_settings.h"
+#include "frontend/ui/widget_helpers.h"
 
 #include <QFile>
 #include <QSettings>
@@ -7,7 +8,7 @@ namespace app_settings {
 
 namespace {
 
-std::string to_bytes(const QString& s) { return QFile::encodeName(s).toStdString(); }
+using frontend_ui::to_bytes;
 
 }  // namespace
 

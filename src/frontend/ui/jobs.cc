@@ -15,6 +15,7 @@
 
 #include "frontend/core/run_log.h"
 #include "frontend/ui/app_settings.h"
+#include "frontend/ui/widget_helpers.h"
 #include "frontend/ui/main_window.h"
 #include "util/prefs.h"
 #include "util/proper.h"
@@ -22,12 +23,12 @@
 
 namespace {
 
+using frontend_ui::from_bytes;
+using frontend_ui::to_bytes;
+
 constexpr const char* kSeparator = "---------------";
 constexpr const char* kNewJob = "New...";
 constexpr const char* kDeleteJob = "Delete";
-
-QString from_bytes(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
-std::string to_bytes(const QString& s) { return QFile::encodeName(s).toStdString(); }
 
 // A string value of the current set, or nothing.
 const char* set_text(const char* key, int index) {

@@ -2,6 +2,7 @@
 // commands, the Run button and quitting. Jobs, options and the folder list
 // are in jobs.cc.
 #include "frontend/ui/main_window.h"
+#include "frontend/ui/widget_helpers.h"
 
 #include "frontend/ui/about_dialog.h"
 #include "frontend/ui/examine_dialog.h"
@@ -42,6 +43,9 @@
 
 namespace {
 
+using frontend_ui::button;
+using frontend_ui::label;
+
 // Where the settings sets live when there is no application-data folder.
 constexpr const char* kFallbackPropertyRoot = "/usr/local/share/Corvella";
 
@@ -54,21 +58,11 @@ constexpr const char* kWarranty =
 constexpr const char* kHashCredit = "\nSHA-512 reference hashes: our own implementation of the FIPS 180-4 algorithm.\n";
 constexpr const char* kProgressCredit = "Thanks to the authors of the shaded progress bar that inspired ours.\n";
 
-
 QCheckBox* check_box(QWidget* parent, const char* id, const char* text) {
   auto* box = new QCheckBox(text, parent);
   box->setObjectName(id);
   return box;
 }
-
-QPushButton* button(QWidget* parent, const char* id, const char* text) {
-  auto* b = new QPushButton(text, parent);
-  b->setObjectName(id);
-  b->setAutoDefault(false);
-  return b;
-}
-
-QLabel* label(QWidget* parent, const char* text) { return new QLabel(text, parent); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "frontend/ui/manage_hashes_dialog.h"
+#include "frontend/ui/widget_helpers.h"
 
 #include <QApplication>
 #include <QFont>
@@ -11,7 +12,7 @@
 
 namespace {
 
-QString from_bytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+using frontend_ui::from_bytes;
 
 QLabel* caption(QWidget* parent, const char* text) {
   auto* l = new QLabel(text, parent);

@@ -1,4 +1,5 @@
 #include "frontend/ui/results_dialog.h"
+#include "frontend/ui/widget_helpers.h"
 
 #include "frontend/ui/app_settings.h"
 
@@ -19,20 +20,13 @@
 
 namespace {
 
+using frontend_ui::button;
+using frontend_ui::from_bytes;
+using frontend_ui::label;
+
 // Where an item keeps its node's kind and run id.
 constexpr int kKindRole = Qt::UserRole;
 constexpr int kRunIdRole = Qt::UserRole + 1;
-
-QString from_bytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-QPushButton* button(QWidget* parent, const char* id, const char* text) {
-  auto* b = new QPushButton(text, parent);
-  b->setObjectName(id);
-  b->setAutoDefault(false);
-  return b;
-}
-
-QLabel* label(QWidget* parent, const char* text) { return new QLabel(text, parent); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "frontend/ui/ui_services.h"
+#include "frontend/ui/widget_helpers.h"
 
 #include "frontend/ui/new_job_dialog.h"
 
@@ -23,7 +24,8 @@ std::string display_text(const std::string& text) {
 }
 
 namespace {
-QString from_bytes(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
+
+using frontend_ui::from_bytes;
 }  // namespace
 
 void QtUiServices::message(QWidget* parent, const std::string& text) {
