@@ -1,5 +1,7 @@
 #include "examine/psd_checker.h"
 
+#include "util/str_append.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -32,22 +34,14 @@ __attribute__((format(printf, 1, 2))) void out(const char* format, ...) {
   if (hook == psd_print_nothing) return;
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = vsnprintf(nullptr, 0, format, args);
+  std::string text = StrVFormat(format, args);
   va_end(args);
-  if (n > 0) {
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(text.data(), text.size(), format, again);
-    text.resize(static_cast<size_t>(n));
-    for (size_t at = 0; at < text.size();) {
-      size_t zero = text.find('\0', at);
-      if (zero == std::string::npos) zero = text.size();
-      if (zero > at) hook("%s", text.substr(at, zero - at).c_str());
-      at = zero + 1;
-    }
+  for (size_t at = 0; at < text.size();) {
+    size_t zero = text.find('\0', at);
+    if (zero == std::string::npos) zero = text.size();
+    if (zero > at) hook("%s", text.substr(at, zero - at).c_str());
+    at = zero + 1;
   }
-  va_end(again);
 }
 
 // Every failure passes here: the text goes into the error buffer (cut to 99

@@ -29,3 +29,17 @@ char* StrAppendf(char** holder, const char* format, ...) {
   va_end(args);
   return StrAppend(holder, text);
 }
+
+std::string StrVFormat(const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  int n = vsnprintf(nullptr, 0, format, args);
+  std::string text;
+  if (n > 0) {
+    text.assign(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(text.data(), text.size(), format, again);
+    text.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return text;
+}

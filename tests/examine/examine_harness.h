@@ -2,6 +2,8 @@
 // printed, for the examiner's tests.
 #pragma once
 
+#include "util/str_append.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -20,18 +22,10 @@ inline std::string& printed() {
 inline int print_to_string(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = vsnprintf(nullptr, 0, format, args);
+  std::string piece = StrVFormat(format, args);
   va_end(args);
-  if (n > 0) {
-    std::string piece(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(piece.data(), piece.size(), format, again);
-    piece.pop_back();
-    printed() += piece;
-  }
-  va_end(again);
-  return n;
+  printed() += piece;
+  return static_cast<int>(piece.size());
 }
 
 // One examination of a file image held in memory (the file the examiner

@@ -1,5 +1,7 @@
 #include "support/psd_builder.h"
 
+#include "util/str_append.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -14,17 +16,8 @@ std::string& captured_print() {
 void capture_print(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = vsnprintf(nullptr, 0, format, args);
+  captured_print() += StrVFormat(format, args);
   va_end(args);
-  if (n > 0) {
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(text.data(), text.size(), format, again);
-    text.resize(static_cast<size_t>(n));
-    captured_print() += text;
-  }
-  va_end(again);
 }
 
 void put_u8(std::string* out, uint8_t value) { out->push_back(static_cast<char>(value)); }
