@@ -4,7 +4,9 @@
 JOBS ?= $(shell nproc)
 GENERATOR := -G Ninja
 
-.PHONY: all run test tsan bench fuzz clean deps release
+PREFIX ?= /usr/local
+
+.PHONY: all run test tsan bench fuzz clean deps release install
 
 all: release
 
@@ -20,8 +22,15 @@ run: release
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  ./scripts/run-hint build/release; \
 	else \
-	  build/release/src/frontend/ui/corvella; \
+	  build/release/bin/corvella; \
 	fi
+
+# Installs corvella and corvex side by side in $(PREFIX)/bin (DESTDIR is
+# honoured for staged installs).
+install: release
+	cmake -S . -B build/release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build build/release -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install build/release
 
 test: deps
 	cmake -S . -B build/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \

@@ -14,6 +14,7 @@
 #include "examine/makernote.h"
 #include "examine/makernote_internal.h"
 #include "examine_harness.h"
+#include "support/comma_locale.h"
 #include "support/makernote_builder.h"
 
 namespace {
@@ -484,15 +485,10 @@ TEST_P(RationalText, ReducesAndFormats) {
 INSTANTIATE_TEST_SUITE_P(Rationals, RationalText, testing::ValuesIn(kRationals));
 
 TEST(MakerNoteEntry, DecimalsUseThePointWhateverTheLocale) {
-  // A comma-decimal locale, when the machine has one.
-  const char* previous = setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = previous != nullptr ? previous : "C";
-  const bool switched =
-      setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr || setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+  testing_support::CommaLocale locale;
+  ASSERT_TRUE(locale.active()) << "no comma-decimal locale (scripts/install-deps installs the locales package)";
   const Decoded d = decode("Panasonic", panasonic_note(MakerNoteBuilder().add_rational(36, 7, 2)));
-  setlocale(LC_NUMERIC, saved.c_str());
   EXPECT_TRUE(contains(d.printed, "\t\tPanasonicFlashBias: 3.5\n")) << d.printed;
-  if (!switched) GTEST_SKIP() << "no comma-decimal locale installed; checked in the C locale only";
 }
 
 TEST(MakerNoteEntry, ZeroOverZeroRationalInANote) {

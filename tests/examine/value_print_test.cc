@@ -6,6 +6,7 @@
 #include <string>
 
 #include "examine_harness.h"
+#include "support/comma_locale.h"
 
 namespace {
 
@@ -81,13 +82,9 @@ TEST(PrintValuesLimits, NeverReadsPastTheBytesItIsGiven) {
 }
 
 TEST(PrintValuesLocale, FloatsUseThePointWhateverTheLocale) {
-  // A comma-decimal locale, when the machine has one.
-  const char* previous = setlocale(LC_NUMERIC, nullptr);
-  std::string saved = previous != nullptr ? previous : "C";
-  bool switched = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr || setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+  testing_support::CommaLocale locale;
+  ASSERT_TRUE(locale.active()) << "no comma-decimal locale (scripts/install-deps installs the locales package)";
   EXPECT_EQ(values_text(false, std::string("\0\0\x80\x3f", 4), 11, 1), "1.000000 \n");
-  setlocale(LC_NUMERIC, saved.c_str());
-  if (!switched) GTEST_SKIP() << "no comma-decimal locale installed; checked in the C locale only";
 }
 
 TEST(PrintIptc, KeywordVersionAndOtherRecords) {

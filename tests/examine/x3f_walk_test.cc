@@ -10,6 +10,7 @@
 #include <string>
 
 #include "examine_harness.h"
+#include "support/comma_locale.h"
 #include "support/ciff_builder.h"
 #include "support/temp_folder.h"
 #include "support/x3f_builder.h"
@@ -286,36 +287,9 @@ INSTANTIATE_TEST_SUITE_P(
                     true, "OK", "type: PROP\n"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return test_name(info.param.what); });
 
-// Switches LC_NUMERIC to a locale whose decimal point is a comma for the
-// life of the object: an installed one, or one made with localedef.
-class CommaLocale {
- public:
-  CommaLocale() {
-    saved_ = setlocale(LC_NUMERIC, nullptr);
-    for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE.utf8"}) {
-      if (setlocale(LC_NUMERIC, name) != nullptr && comma()) return;
-    }
-    if (system("command -v localedef >/dev/null 2>&1") != 0) return;
-    const std::string made = folder_.path() + "/de_DE.ISO-8859-1";
-    if (system(("localedef -i de_DE -f ISO-8859-1 " + made + " >/dev/null 2>&1").c_str()) < 0) return;
-    setenv("LOCPATH", folder_.path().c_str(), 1);
-    if (setlocale(LC_NUMERIC, "de_DE.ISO-8859-1") == nullptr || !comma()) setlocale(LC_NUMERIC, saved_.c_str());
-  }
-  ~CommaLocale() {
-    setlocale(LC_NUMERIC, saved_.c_str());
-    unsetenv("LOCPATH");
-  }
-  bool active() const { return comma(); }
-
- private:
-  static bool comma() { return localeconv()->decimal_point[0] == ','; }
-  std::string saved_;
-  testing_support::TempFolder folder_;
-};
-
 TEST(X3fWalk, ExtendedValuesUseThePointWhateverTheLocale) {
-  CommaLocale locale;
-  if (!locale.active()) GTEST_SKIP() << "no comma-decimal locale could be installed";
+  testing_support::CommaLocale locale;
+  ASSERT_TRUE(locale.active()) << "no comma-decimal locale (scripts/install-deps installs the locales package)";
   char probe[16];
   snprintf(probe, sizeof probe, "%f", 1.5);
   ASSERT_STREQ(probe, "1,500000");

@@ -52,13 +52,21 @@ int clampWorkerCount(long requested) {
   return static_cast<int>(requested);
 }
 
-std::string findWorkerProgram() {
-  if (auto folder = platform::executable_folder()) {
-    std::string beside = platform::join_path(*folder, "corvex");
-    if (platform::exists(beside)) return beside;
+std::string findWorkerProgramFrom(const std::optional<std::string>& program_folder, const std::string& current) {
+  constexpr const char* kName = "corvex";
+  std::optional<std::string> beside;
+  if (program_folder) {
+    beside = platform::join_path(*program_folder, kName);
+    if (platform::exists(*beside)) return *beside;
   }
-  return "./corvex";
+  std::string here = platform::join_path(current, kName);
+  if (platform::exists(here)) return here;
+  std::string release = platform::join_path(platform::join_path(current, "../release"), kName);
+  if (platform::exists(release)) return release;
+  return beside ? *beside : here;
 }
+
+std::string findWorkerProgram() { return findWorkerProgramFrom(platform::executable_folder(), current_folder()); }
 
 platform::Fd openCaptureFile(const std::string& path) {
   platform::Fd fd = platform::open_capture_file(path);
@@ -119,9 +127,12 @@ bool WorkerPool::startWorker(int index) {
   if (!child) {
     int err = errno;
     sink_.runLogNotice("Current directory is " + current_folder() + "; trying to execute " + config_.program + "\n");
-    sink_.reportSystemError("Can't create subprocess", err);
+    // The program's full path goes with the text, so that a missing or
+    // unusable worker says where it was looked for.
+    const std::string text = "Can't create subprocess " + config_.program;
+    sink_.reportSystemError(text, err);
     killWorker(index);
-    sink_.logLine("Can't create subprocess");
+    sink_.logLine(text);
     return false;
   }
   s.process = std::move(*child);

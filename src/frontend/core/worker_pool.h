@@ -40,8 +40,15 @@ inline constexpr size_t kRawBatchMax = 10;
 // setting that was not a number reads as 0 and gives 1).
 int clampWorkerCount(long requested);
 
-// The worker program: corvex beside the running executable, else "./corvex".
+// The worker program, as a full path: corvex beside the running executable,
+// else in the current folder, else in "../release" from it. When none of
+// these exists, the path beside the executable (the place a build or an
+// installation puts it), so that the failure to start it names where it
+// was looked for.
 std::string findWorkerProgram();
+// The same search from a given program folder (none when unknown) and
+// current folder.
+std::string findWorkerProgramFrom(const std::optional<std::string>& program_folder, const std::string& current);
 
 // Opens (creating or truncating) a run's capture file for the workers'
 // standard error, appending so that idle workers of earlier runs, which still

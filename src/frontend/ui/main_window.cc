@@ -46,8 +46,9 @@ namespace {
 using frontend_ui::button;
 using frontend_ui::label;
 
-// Where the settings sets live when there is no application-data folder.
-constexpr const char* kFallbackPropertyRoot = "/usr/local/share/Corvella";
+// Where the settings sets live when there is no application-data folder:
+// the installation's data folder.
+constexpr const char* kFallbackPropertyRoot = CORVELLA_DATA_FOLDER;
 
 constexpr const char* kWarranty =
     "\n\nWARRANTY\n\n"
@@ -161,7 +162,7 @@ void CCorvellaDlg::buildControls() {
   sub_row->addStretch(1);
   right->addLayout(sub_row);
   right->addStretch(1);
-  run_ = button(body_, "IDC_RUN", "Run");
+  run_ = button(body_, "IDC_RUN", "&Run");  // Alt+R, as the menus have theirs
   right->addWidget(run_);
   grid->addLayout(right, 0, 1);
 
@@ -208,29 +209,31 @@ void CCorvellaDlg::buildControls() {
 }
 
 void CCorvellaDlg::buildMenu(QMenuBar* bar) {
+  // The menus and their items carry the desktop's keyboard mnemonics (Alt+F,
+  // then X, quits); the texts shown are the same without the "&".
   auto item = [this](QMenu* menu, const char* id, const char* text, void (CCorvellaDlg::*slot)()) {
     QAction* a = menu->addAction(text);
     a->setObjectName(id);
     if (slot != nullptr) connect(a, &QAction::triggered, this, slot);
     return a;
   };
-  QMenu* file = bar->addMenu("File");
-  item(file, "ID_FILE_EXIT", "Exit", &CCorvellaDlg::OnFileExit);
-  QMenu* edit = bar->addMenu("Edit");
+  QMenu* file = bar->addMenu("&File");
+  item(file, "ID_FILE_EXIT", "E&xit", &CCorvellaDlg::OnFileExit);
+  QMenu* edit = bar->addMenu("&Edit");
   // The label names the shortcut; the run log copies with it by itself.
-  item(edit, "ID_EDIT_COPY", "Copy\tCtrl+C", nullptr);
-  QMenu* tools = bar->addMenu("Tools");
-  item(tools, "ID_TOOLS_RESULTS", "Results...", &CCorvellaDlg::OnToolsResults);
-  item(tools, "ID_TOOLS_MANAGE_HASHES", "Manage Hashes...", &CCorvellaDlg::OnToolsManageHashes);
-  item(tools, "ID_TOOLS_EXAMINE", "Examine...", &CCorvellaDlg::OnToolsExamine);
+  item(edit, "ID_EDIT_COPY", "&Copy\tCtrl+C", nullptr);
+  QMenu* tools = bar->addMenu("&Tools");
+  item(tools, "ID_TOOLS_RESULTS", "&Results...", &CCorvellaDlg::OnToolsResults);
+  item(tools, "ID_TOOLS_MANAGE_HASHES", "&Manage Hashes...", &CCorvellaDlg::OnToolsManageHashes);
+  item(tools, "ID_TOOLS_EXAMINE", "E&xamine...", &CCorvellaDlg::OnToolsExamine);
   tools->addSeparator();
-  item(tools, "ID_TOOLS_PREFERENCES", "Preferences...", &CCorvellaDlg::OnToolsPreferences);
-  QMenu* help = bar->addMenu("Help");
-  item(help, "ID_HELP_WEB_SITE", "Web Site", &CCorvellaDlg::OnHelpWebSite);
-  item(help, "ID_HELP_CHECK_FOR_UPDATES", "Check for Updates", &CCorvellaDlg::OnHelpCheckForUpdates);
-  item(help, "ID_HELP_VIEW_EXTERNAL_LOG", "View External Log", &CCorvellaDlg::OnHelpViewExternalLog);
+  item(tools, "ID_TOOLS_PREFERENCES", "&Preferences...", &CCorvellaDlg::OnToolsPreferences);
+  QMenu* help = bar->addMenu("&Help");
+  item(help, "ID_HELP_WEB_SITE", "&Web Site", &CCorvellaDlg::OnHelpWebSite);
+  item(help, "ID_HELP_CHECK_FOR_UPDATES", "&Check for Updates", &CCorvellaDlg::OnHelpCheckForUpdates);
+  item(help, "ID_HELP_VIEW_EXTERNAL_LOG", "View External &Log", &CCorvellaDlg::OnHelpViewExternalLog);
   help->addSeparator();
-  item(help, "ID_HELP_ABOUT", "About Corvella...", &CCorvellaDlg::OnHelpAbout);
+  item(help, "ID_HELP_ABOUT", "&About Corvella...", &CCorvellaDlg::OnHelpAbout);
 }
 
 void CCorvellaDlg::message(const std::string& text) { services_.message(this, text); }

@@ -677,9 +677,34 @@ TEST_F(WorkerPoolTest, AWorkerProgramThatCannotStartIsReported) {
   pool_ = std::make_unique<WorkerPool>(config, sink_, cancel_);
   begin_run(1);
   EXPECT_EQ(pool().placeFile(image("a.jpg"), false), Placement::kFailed);
-  EXPECT_EQ(sink_.errors, std::vector<std::string>{"Can't create subprocess"});
-  EXPECT_TRUE(sink_.logged("Can't create subprocess"));
+  const std::string text = "Can't create subprocess " + dir_.sub("no-such-worker");
+  EXPECT_EQ(sink_.errors, std::vector<std::string>{text});
+  EXPECT_TRUE(sink_.logged(text));
   EXPECT_NE(sink_.notices.find("; trying to execute " + dir_.sub("no-such-worker") + "\n"), std::string::npos);
+}
+
+// The worker is looked for beside the program, then in the current folder,
+// then in ../release from it; when it is nowhere, the place beside the
+// program is named, as a full path.
+TEST(FindWorkerProgram, LooksBesideTheProgramThenInTheCurrentFolderThenInRelease) {
+  TempFolder dir;
+  const std::string program = dir.sub("bin");
+  const std::string current = dir.sub("work/debug");
+  auto place = [&](const std::string& folder) { dir.write_file(folder + "/corvex", "#!/bin/sh\n"); };
+  auto remove = [&](const std::string& folder) { std::remove(dir.sub(folder + "/corvex").c_str()); };
+  dir.write_file("work/debug/notes.txt", "");  // the current folder exists, without a worker
+
+  EXPECT_EQ(frontend::findWorkerProgramFrom(program, current), program + "/corvex");
+  EXPECT_EQ(frontend::findWorkerProgramFrom(std::nullopt, current), current + "/corvex");
+  place("work/release");
+  EXPECT_EQ(frontend::findWorkerProgramFrom(program, current), current + "/../release/corvex");
+  place("work/debug");
+  EXPECT_EQ(frontend::findWorkerProgramFrom(program, current), current + "/corvex");
+  place("bin");
+  EXPECT_EQ(frontend::findWorkerProgramFrom(program, current), program + "/corvex");
+  remove("bin");
+  remove("work/debug");
+  EXPECT_EQ(frontend::findWorkerProgramFrom(program, current), current + "/../release/corvex");
 }
 
 }  // namespace
