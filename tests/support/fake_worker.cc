@@ -17,6 +17,8 @@
 // and writes one line per request to standard error:
 //   "fake_worker <pid>: <count> <mode line> <first path>".
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -104,6 +106,32 @@ void put_record(const Answer& a) {
   put(bytes->data());
 }
 
+// The answer gate: while ROOT/fake_worker.allow holds a number, only that
+// many answers are given, over all the fake workers of the root (each answer
+// appends one byte to ROOT/fake_worker.answered, under a lock); an answer
+// past the number waits until the test raises it.
+void pass_gate() {
+  const std::string allow_path = root + "/fake_worker.allow";
+  const std::string answered_path = root + "/fake_worker.answered";
+  const std::string lock_path = root + "/fake_worker.lock";
+  for (;;) {
+    std::ifstream allow_file(allow_path);
+    long allowed = -1;
+    if (!(allow_file >> allowed)) return;  // no gate
+    int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) return;
+    flock(lock, LOCK_EX);
+    struct stat st {};
+    long answered = stat(answered_path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+    bool pass = answered < allowed;
+    if (pass) append_line("fake_worker.answered", "x");
+    flock(lock, LOCK_UN);
+    close(lock);
+    if (pass) return;
+    usleep(2000);
+  }
+}
+
 [[noreturn]] void hang() {
   for (;;) pause();
 }
@@ -164,6 +192,7 @@ void serve(int32_t count, const std::string& mode, const std::vector<std::string
     if (write(1, piece, sizeof piece) < 0) _exit(1);
     hang();
   }
+  pass_gate();
   put_count(action == "zero-n" ? 0 : n);
   if (action == "two-n") put_count(n);
   for (const auto& a : answers) put_record(a);

@@ -22,10 +22,15 @@
 //   short             send 'N' and 100 bytes of a record, then hang
 //   close-output      close standard output and hang
 //   hang              never answer
+//
+// A test can hold answers back: while ROOT/fake_worker.allow holds a number
+// (allow_fake_answers), the fake workers of the root give only that many
+// normal answers in all, and the rest wait until the number is raised.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -46,6 +51,13 @@ struct FakeRequest {
 // Writes the script into the property root, replacing an earlier one.
 inline void write_fake_script(const std::string& root, const std::string& script) {
   std::ofstream(root + "/fake_worker.script", std::ios::binary | std::ios::trunc) << script;
+}
+
+// Lets the fake workers of a root give count answers in all (from the start
+// of the root's life); those past it wait.
+inline void allow_fake_answers(const std::string& root, long count) {
+  std::ofstream(root + "/fake_worker.allow.tmp", std::ios::trunc) << count << "\n";
+  std::rename((root + "/fake_worker.allow.tmp").c_str(), (root + "/fake_worker.allow").c_str());
 }
 
 // The requests the fake workers of a property root received, in order.

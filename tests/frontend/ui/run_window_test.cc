@@ -144,19 +144,27 @@ TEST_F(RunWindowTest, TheProgressDialogsStopButtonStopsTheRun) {
   MainWindowSetup setup;
   setup.worker_program = fake_worker_path();
   CCorvellaDlg& w = open(std::move(setup));
-  write_fake_script(w.propertyRoot(), "*\tG\tJ\t40\n");
+  // One answer comes; every other waits, so the run is still going when
+  // Stop is pressed, however fast the machine.
+  allow_fake_answers(w.propertyRoot(), 1);
   addFolder(folder);
   auto* progress = w.findChild<CDlgProgress*>();
   ASSERT_NE(progress, nullptr);
   std::string line_seen;
-  QTimer::singleShot(400, progress, [&] {
+  bool pressed = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, progress, [&] {
+    if (pressed || !progress->isVisible() || progress->line(3) != "Valid: 1") return;
+    pressed = true;
     line_seen = progress->line(1).toStdString();
-    EXPECT_TRUE(progress->isVisible());
     EXPECT_TRUE(progress->isModal());
     progress->OnBnClickedStop();
   });
+  watch.start(5);
   control<QPushButton>("IDC_RUN")->click();
+  watch.stop();
 
+  EXPECT_TRUE(pressed);
   EXPECT_NE(line_seen, "");
   EXPECT_FALSE(progress->isVisible());
   EXPECT_THAT(ui_.messages, ElementsAre("Cancelled by user."));
