@@ -16,7 +16,7 @@ inline constexpr const char* kExamineNotVerified = "\n[This examination did not 
 // "\nERROR: %s\n" with the examiner's message, then this note.
 inline constexpr const char* kExamineErrorFormat = "\nERROR: %s\n";
 inline constexpr const char* kExamineMayBeOk =
-    "\n(The file may be OK, but in a format that Tindalo is unable to interpret.)\n";
+    "\n(The file may be OK, but in a format that Corvella is unable to interpret.)\n";
 
 // The longest piece one print call adds; longer output is cut.
 inline constexpr size_t kExaminePrintMax = 10000 - 1;

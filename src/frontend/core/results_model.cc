@@ -183,7 +183,7 @@ bool ResultsModel::ShowRun(int kind, int run_id) {
              column(row, 3) + " (" + (is_scheduled ? "scheduled" : "interactive") + ")\r\n";
     }
     selected_run_ = run_id;
-    LoadDetails();
+    if (!LoadDetails()) return false;
     text += detail_lines_.empty() ? "\r\n(No Suspected Invalid Images recorded.)\r\n\r\n" : "\r\n";
 
     std::vector<DbRow> notes;

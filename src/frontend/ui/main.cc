@@ -1,5 +1,6 @@
 // corvella: the desktop front end. Shows the main window until it is closed.
 #include <QApplication>
+#include <QStyle>
 #include <clocale>
 #include <csignal>
 
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_TIME, "C");
   QApplication::setOrganizationName(app_settings::kOrganisation);
   QApplication::setApplicationName(app_settings::kApplication);
+  // Every window's icon, the About box's included.
+  QApplication::setWindowIcon(app.style()->standardIcon(QStyle::SP_DriveHDIcon));
 
   QtUiServices services;
   MainWindowSetup setup;

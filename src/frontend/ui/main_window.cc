@@ -390,8 +390,8 @@ void CCorvellaDlg::OnToolsPreferences() {
 }
 
 void CCorvellaDlg::OnHelpWebSite() {
-  frontend_ui::DesktopOpener opener;
-  frontend_ui::openWebSite(opener);
+  frontend_ui::DesktopOpener opener(this);
+  frontend_ui::openWebSite(opener, run_ui_);
 }
 
 void CCorvellaDlg::OnHelpAbout() {
@@ -403,9 +403,19 @@ void CCorvellaDlg::OnHelpCheckForUpdates() {
   if (setup_.check_for_updates) setup_.check_for_updates(true, version_, run_log_, run_ui_);
 }
 
+std::string cantViewLogText(const std::string& path) {
+  return "Could not open the log file " + path + " to view it.";
+}
+
 void CCorvellaDlg::OnHelpViewExternalLog() {
-  if (!services_.openFile(previous_log_path_) || !services_.openFile(log_path_)) {
-    message("Could not execute notepad.exe to view log");
+  // The previous launch's log, then this one's; when the first cannot be
+  // opened, the second is not tried.
+  for (const std::string* path : {&previous_log_path_, &log_path_}) {
+    const std::string text = cantViewLogText(*path);
+    if (!services_.openFile(this, *path, [this, text] { message(text); })) {
+      message(text);
+      return;
+    }
   }
 }
 

@@ -33,6 +33,9 @@ class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
 
+// Help-View External Log's box when a log file cannot be shown.
+std::string cantViewLogText(const std::string& path);
+
 // How the window is put together; tests replace the services and hooks.
 struct MainWindowSetup {
   UiServices* services = nullptr;  // required

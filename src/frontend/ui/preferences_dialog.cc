@@ -68,9 +68,11 @@ CDlgPreferences::CDlgPreferences(QWidget* parent, frontend::MessageBoxes* boxes)
   choose->setObjectName("IDC_CHOOSE");
   choose->setAutoDefault(false);
   grid->addWidget(choose, 0, 2);
-  auto* where = new QLabel("The DNG converter is a separate program from its maker; install it, then choose it here.",
+  // Broken by hand rather than wrapped, so that the dialog's smallest size
+  // still shows the whole hint.
+  auto* where = new QLabel("The DNG converter is a separate program from its maker;\ninstall it, then choose it here.",
                            this);
-  where->setWordWrap(true);
+  where->setObjectName("IDC_CONVERTER_HINT");
   grid->addWidget(where, 1, 1, 1, 2);
 
   update_check_ = new QCheckBox("Update Check", this);
@@ -82,6 +84,9 @@ CDlgPreferences::CDlgPreferences(QWidget* parent, frontend::MessageBoxes* boxes)
   close->setObjectName("IDOK");
   close->setDefault(true);
   grid->addWidget(close, 3, 2);
+
+  // It can grow (for a long converter path), never shrink below its text.
+  grid->setSizeConstraint(QLayout::SetMinimumSize);
 
   connect(choose, &QPushButton::clicked, this, &CDlgPreferences::OnBnClickedChoose);
   connect(update_check_, &QCheckBox::clicked, this, &CDlgPreferences::OnBnClickedUpdateCheck);

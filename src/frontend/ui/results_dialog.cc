@@ -188,7 +188,8 @@ void CDlgResults::OnBnClickedContainingFolder() {
     boxes_.showMessage(frontend::kCantDetermineFolder);
     return;
   }
-  if (!services_.openFile(folder)) boxes_.showMessage(frontend::kCantShowFolder);
+  auto cant_show = [this] { boxes_.showMessage(frontend::kCantShowFolder); };
+  if (!services_.openFile(this, folder, cant_show)) cant_show();
 }
 
 // Over this window, so that it too stays usable during a run.

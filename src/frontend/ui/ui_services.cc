@@ -2,8 +2,8 @@
 #include "frontend/ui/widget_helpers.h"
 
 #include "frontend/ui/new_job_dialog.h"
+#include "frontend/ui/opener.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -54,6 +54,6 @@ std::string QtUiServices::askNewJobName(QWidget* parent) {
   return QFile::encodeName(frontend_ui::askNewJobName(parent)).toStdString();
 }
 
-bool QtUiServices::openFile(const std::string& path) {
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(from_bytes(path)));
+bool QtUiServices::openFile(QWidget* parent, const std::string& path, std::function<void()> failed) {
+  return frontend_ui::startDesktopOpener(from_bytes(path), parent, std::move(failed));
 }

@@ -6,6 +6,7 @@
 // QtRunUi, which forwards to the window's thread).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,9 +28,10 @@ class UiServices {
   virtual std::optional<std::string> chooseFile(QWidget* parent, const std::string& start) = 0;
   // The name for a new job; empty on Cancel.
   virtual std::string askNewJobName(QWidget* parent) = 0;
-  // Opens a file in the desktop's viewer without waiting; false when that
-  // could not be started.
-  virtual bool openFile(const std::string& path) = 0;
+  // Opens a file or folder in the desktop's viewer without waiting; false
+  // when that could not be started. failed is called later when the viewer
+  // reports that it could not open it (not once parent is gone).
+  virtual bool openFile(QWidget* parent, const std::string& path, std::function<void()> failed) = 0;
 };
 
 // The desktop's own boxes and choosers (QMessageBox, QFileDialog,
@@ -41,7 +43,7 @@ class QtUiServices : public UiServices {
   std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) override;
   std::optional<std::string> chooseFile(QWidget* parent, const std::string& start) override;
   std::string askNewJobName(QWidget* parent) override;
-  bool openFile(const std::string& path) override;
+  bool openFile(QWidget* parent, const std::string& path, std::function<void()> failed) override;
 };
 
 // The message boxes of a window, shown through its services.

@@ -171,6 +171,14 @@ void checkForUpdates(bool manual, QString& version_text, frontend::RunLogSink& l
   }
 }
 
-void openWebSite(Opener& opener, const UpdateService& service) { opener.openUrl(webSiteUrl(service.base)); }
+std::string cantOpenWebSiteText(const QUrl& url) {
+  return "Could not start a web browser to show " + url.toString().toStdString() + ".";
+}
+
+void openWebSite(Opener& opener, frontend::MessageBoxes& boxes, const UpdateService& service) {
+  const QUrl url = webSiteUrl(service.base);
+  auto tell = [&boxes, url] { boxes.showMessage(cantOpenWebSiteText(url)); };
+  if (!opener.openUrl(url, tell)) tell();
+}
 
 }  // namespace frontend_ui

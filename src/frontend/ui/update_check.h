@@ -57,7 +57,10 @@ std::optional<QString> fetchFirstLine(const QUrl& url, const UpdateService& serv
 void checkForUpdates(bool manual, QString& version_text, frontend::RunLogSink& log, frontend::MessageBoxes& boxes,
                      const UpdateService& service = {}, std::time_t now = std::time(nullptr));
 
-// Help-Web Site: asks the desktop to open the maker's page.
-void openWebSite(Opener& opener, const UpdateService& service = {});
+// Help-Web Site: asks the desktop to open the maker's page; a box says so
+// when no browser could be started.
+void openWebSite(Opener& opener, frontend::MessageBoxes& boxes, const UpdateService& service = {});
+// The box's text.
+std::string cantOpenWebSiteText(const QUrl& url);
 
 }  // namespace frontend_ui

@@ -16,7 +16,7 @@ namespace {
 using namespace frontend;
 using testing_support::TempFolder;
 
-const std::string kNote = "\n(The file may be OK, but in a format that Tindalo is unable to interpret.)\n";
+const std::string kNote = "\n(The file may be OK, but in a format that Corvella is unable to interpret.)\n";
 
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;

@@ -242,13 +242,20 @@ TEST_F(ResultsModelTest, ARunWithoutARowOrANodeThatIsNoRunShowsNothing) {
 }
 
 TEST_F(ResultsModelTest, AFailedQueryKeepsTheTextAndShowsTheError) {
-  int id = add_run("Alpha", "2024-01-01 10:00:00");
-  ASSERT_TRUE(model_.ShowRun(ResultObj::kRun, id));
-  std::string before = model_.run_text();
-  exec("drop table note");
-  EXPECT_FALSE(model_.ShowRun(ResultObj::kRun, id));
-  EXPECT_EQ(model_.run_text(), before);
-  EXPECT_EQ(boxes_.shown, std::vector<std::string>{"Error retrieving data\r\rno such table: note"});
+  // Each of the three queries of showing a run, failing in turn.
+  for (const char* table : {"note", "detail", "run"}) {
+    SCOPED_TRACE(table);
+    int id = add_run("Alpha", "2024-01-01 10:00:00");
+    exec(db_format("insert into detail (run_id, path, code, type, message) values(%d, '/x.jpg', 'B', 'J', '')", id));
+    ASSERT_TRUE(model_.ShowRun(ResultObj::kRun, id));
+    std::string before = model_.run_text();
+    boxes_.shown.clear();
+    exec(std::string("alter table ") + table + " rename to hidden");
+    EXPECT_FALSE(model_.ShowRun(ResultObj::kRun, id));
+    EXPECT_EQ(model_.run_text(), before);
+    EXPECT_EQ(boxes_.shown, std::vector<std::string>{std::string("Error retrieving data\r\rno such table: ") + table});
+    exec(std::string("alter table hidden rename to ") + table);
+  }
 }
 
 TEST_F(ResultsModelTest, TheSelectedPathIsThePathLineOfThePair) {

@@ -357,8 +357,10 @@ TEST_F(WorkerPoolTest, ABrokenAnswerInGiveWaitingForAWorkerStopsTheWalk) {
   EXPECT_TRUE(finish());
 }
 
-// Runs fn on another thread after a pause and measures how long the caller's
-// own call takes.
+// Sets the cancel flag from another thread after a pause and measures how
+// long the caller's own call takes. The calls tested would wait ten minutes
+// for their worker: ending within a minute shows Stop was seen, on a machine
+// of any speed.
 template <typename F>
 std::chrono::milliseconds stop_after(std::atomic<bool>& cancel, std::chrono::milliseconds pause, F call) {
   std::thread stopper([&] {
@@ -381,7 +383,7 @@ TEST_F(WorkerPoolTest, StopIsSeenWhileWaitingForAFreeWorker) {
   Placement placed = Placement::kPlaced;
   auto took = stop_after(cancel_, 300ms, [&] { placed = pool().placeFile(image("b.jpg"), false); });
   EXPECT_EQ(placed, Placement::kCancelled);
-  EXPECT_LT(took, 3000ms);
+  EXPECT_LT(took, 60000ms);
 
   EXPECT_TRUE(finish(true));
   EXPECT_TRUE(is_gone(pid));
@@ -390,12 +392,13 @@ TEST_F(WorkerPoolTest, StopIsSeenWhileWaitingForAFreeWorker) {
 }
 
 TEST_F(WorkerPoolTest, StopIsSeenWhileFinishingWaitsForAnswers) {
+  timings_.answer_budget = 600000ms;
   script("a.jpg\thang\n");
   begin_run(1);
   place(image("a.jpg"));
   pid_t pid = pool().workerPid(0);
   auto took = stop_after(cancel_, 300ms, [&] { finish(); });
-  EXPECT_LT(took, 3000ms);
+  EXPECT_LT(took, 60000ms);
   EXPECT_TRUE(is_gone(pid));
   EXPECT_TRUE(sink_.results.empty());
 }

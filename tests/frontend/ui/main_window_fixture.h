@@ -39,7 +39,8 @@ class FakeUiServices : public UiServices {
   std::vector<std::string> file_starts;
   std::deque<std::string> job_names;
   std::vector<std::string> opened;
-  bool open_fails = false;
+  bool open_fails = false;       // the viewer cannot be started
+  bool open_fails_late = false;  // it starts, then reports failure
 
   void message(QWidget*, const std::string& text) override { messages.push_back(text); }
   bool okCancel(QWidget*, const std::string& text) override {
@@ -69,8 +70,9 @@ class FakeUiServices : public UiServices {
     job_names.pop_front();
     return n;
   }
-  bool openFile(const std::string& path) override {
+  bool openFile(QWidget*, const std::string& path, std::function<void()> failed) override {
     opened.push_back(path);
+    if (open_fails_late && failed) failed();
     return !open_fails;
   }
 };

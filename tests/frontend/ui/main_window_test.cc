@@ -332,11 +332,23 @@ TEST_F(MainWindowTest, ViewExternalLogOpensBothLogs) {
   CCorvellaDlg& w = open();
   w.OnHelpViewExternalLog();
   EXPECT_THAT(ui_.opened, ElementsAre(data_ + "/CorvellaLog-PreviousLaunch.txt", data_ + "/CorvellaLog.txt"));
+  EXPECT_TRUE(ui_.messages.empty());
+
+  // No viewer: the box names the file, and the second is not tried.
   ui_.opened.clear();
   ui_.open_fails = true;
   w.OnHelpViewExternalLog();
   EXPECT_EQ(ui_.opened.size(), 1u);
-  EXPECT_THAT(ui_.messages, ElementsAre("Could not execute notepad.exe to view log"));
+  EXPECT_THAT(ui_.messages, ElementsAre("Could not open the log file " + data_ +
+                                        "/CorvellaLog-PreviousLaunch.txt to view it."));
+
+  // A viewer that starts and then fails says so for each file.
+  ui_.messages.clear();
+  ui_.open_fails = false;
+  ui_.open_fails_late = true;
+  w.OnHelpViewExternalLog();
+  EXPECT_THAT(ui_.messages, ElementsAre(cantViewLogText(data_ + "/CorvellaLog-PreviousLaunch.txt"),
+                                        cantViewLogText(data_ + "/CorvellaLog.txt")));
 }
 
 TEST(RunLogViewTest, LineEndsBecomeOneBreakEach) {

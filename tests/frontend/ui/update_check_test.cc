@@ -71,8 +71,14 @@ class UpdateServer : public QObject {
 
 class RecordingOpener : public frontend_ui::Opener {
  public:
-  void openUrl(const QUrl& url) override { opened.push_back(url); }
+  bool openUrl(const QUrl& url, std::function<void()> failed) override {
+    opened.push_back(url);
+    if (fails_late) failed();
+    return !fails;
+  }
   std::vector<QUrl> opened;
+  bool fails = false;
+  bool fails_late = false;
 };
 
 // A fixed "now" in local time, and texts relative to it.
@@ -250,9 +256,22 @@ TEST(UpdateVersion, BlanksGoAndCommasBecomeDots) {
 
 TEST_F(UpdateCheckTest, WebSiteOpensTheMakersPage) {
   RecordingOpener opener;
-  frontend_ui::openWebSite(opener);
+  RecordingBoxes boxes;
+  frontend_ui::openWebSite(opener, boxes);
   ASSERT_EQ(opener.opened.size(), 1u);
-  EXPECT_EQ(opener.opened[0].toString(), QString("http://") + CORVELLA_UPDATE_HOST + "/Tindalo/index.php?tag=qx");
+  const QString page = QString("http://") + CORVELLA_UPDATE_HOST + "/Tindalo/index.php?tag=qx";
+  EXPECT_EQ(opener.opened[0].toString(), page);
+  EXPECT_TRUE(boxes.shown.empty());
+
+  // No browser could be started, at once or as the opener found out later.
+  const std::string text = "Could not start a web browser to show " + page.toStdString() + ".";
+  for (bool late : {false, true}) {
+    RecordingOpener failing;
+    (late ? failing.fails_late : failing.fails) = true;
+    RecordingBoxes told;
+    frontend_ui::openWebSite(failing, told);
+    EXPECT_EQ(told.shown, std::vector<std::string>{text}) << late;
+  }
 }
 
 }  // namespace
