@@ -312,8 +312,25 @@ bool ImageReaderTIFF::VerifyDirectory(void* handle) {
   // covers layouts libtiff cannot give out row by row (subsampled YCbCr in
   // JPEG strips). Pieces too large for a buffer of their own go into a
   // StripWindow; only strips beyond even that are read a row at a time.
-  const uint64_t piece = tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+  //
+  // Large JPEG strips are the exception: they are read a row at a time, so
+  // that the first warning of the codec ends the check (a damaged strip
+  // whose header announces vast dimensions would otherwise be decoded in
+  // full). The codec hands out rows of subsampled YCbCr data once it
+  // converts them to RGB.
+  uint64_t piece = tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
   const uint64_t own_buffer_limit = tiled ? static_cast<uint64_t>(kMaxBuffer) : kMaxWholeStrip;
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  const bool jpeg = compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG;
+  if (!tiled && jpeg && piece > own_buffer_limit) {
+    uint16_t photometric = 0;
+    if (compression == COMPRESSION_JPEG && TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 0 &&
+        photometric == PHOTOMETRIC_YCBCR) {
+      TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    piece = 0;  // by rows
+  }
   std::unique_ptr<StripWindow> window;
   if (piece > own_buffer_limit) window = StripWindow::make(piece);
   const bool by_rows = !tiled && window == nullptr && (piece == 0 || piece > own_buffer_limit);

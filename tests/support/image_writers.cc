@@ -89,6 +89,11 @@ bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool wit
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, o.planar_separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(o.compression));
+  if (o.ycbcr) {
+    // The codec takes RGB rows and stores them as subsampled YCbCr.
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  }
   if (o.private_tag) TIFFSetField(tif, kPrivateTag, "private");
   if (with_dng) {
     static const uint8_t version[4] = {1, 4, 0, 0};

@@ -35,6 +35,7 @@ struct TiffOptions {
   bool big_endian = false;
   bool dng_version = false;  // DNGVersion 1.4.0.0 in the first directory
   bool private_tag = false;  // a tag the reading library does not know (65000, ASCII)
+  bool ycbcr = false;        // with compression 7 and 3 samples: YCbCr, subsampled 2 x 2
 };
 
 // compression may also be 7 (JPEG, with rows_per_strip a multiple of 8).

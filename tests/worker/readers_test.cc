@@ -457,6 +457,24 @@ TEST_F(ReadersTest, AStripOfManyTinyRowsIsReadWhole) {
   expect_verdict(check(damaged), {'B', 'T'}, "tall strip with a wrong checksum");
 }
 
+TEST_F(ReadersTest, ALargeJpegStripIsReadToItsFirstWarning) {
+  // One strip of 4800 x 4800 RGB pixels, stored as subsampled YCbCr: more
+  // than a strip buffer of its own takes.
+  TiffOptions o;
+  o.compression = 7;
+  o.ycbcr = true;
+  o.width = 4800;
+  o.height = 4800;
+  o.rows_per_strip = 4800;
+  std::string sound = tiff("large-jpeg.tif", o);
+  expect_verdict(check(sound), {'G', 'T'}, "large JPEG strip");
+  std::string damaged = tiff("large-jpeg-damaged.tif", o);
+  StripPlace place;
+  ASSERT_TRUE(find_strip(damaged, 0, 0, &place));
+  ASSERT_TRUE(overwrite(damaged, place.offset + place.length / 2, std::string("\xFF\xD9", 2)));
+  expect_verdict(check(damaged), {'B', 'T'}, "large JPEG strip with an end of image in its middle");
+}
+
 TEST_F(ReadersTest, AJpegStopsAtItsFirstWarning) {
   // A tiny file whose header announces 65500 x 65500 pixels: the first
   // warning (the data ends) decides, and no rows are made up after it.
