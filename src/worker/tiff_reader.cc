@@ -6,6 +6,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -213,6 +215,168 @@ RefusedDirectory check_refused_directory(TIFF* tif, uint64_t offset) {
   return RefusedDirectory::kPasses;
 }
 
+// Large strips of stream codecs (their compressed data is one stream of
+// bytes, whatever the rows) are read through a second view of the file: a
+// directory made here describes the strip as rows of up to
+// kMaxLongRowBytes, over the file's own strip data. A strip of billions of
+// one-byte rows then costs a few thousand library calls.
+constexpr uint64_t kMaxLongRowBytes = 1024 * 1024;
+constexpr uint64_t kMinLongRowBytes = 4096;
+
+bool is_stream_codec(uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_LZW:
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_PACKBITS:
+    case COMPRESSION_LZMA:
+    case COMPRESSION_ZSTD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The largest row size that divides size exactly, within the bounds; 0
+// when there is none.
+uint64_t long_row_bytes(uint64_t size) {
+  for (uint64_t row = std::min(size, kMaxLongRowBytes); row >= kMinLongRowBytes; --row) {
+    if (size % row == 0) return row;
+  }
+  return 0;
+}
+
+// The view: a little-endian BigTIFF header and one directory in memory,
+// then the file's bytes from offset head.size() on.
+struct LongRowView {
+  std::string head;
+  int fd = -1;
+  uint64_t file_size = 0;
+  uint64_t position = 0;
+};
+
+void put_le(std::string* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::string long_row_directory(uint64_t row_bytes, uint64_t rows, uint16_t compression, uint16_t fill_order,
+                               uint64_t data_offset, uint64_t data_length, size_t head_size) {
+  struct Entry {
+    uint16_t tag, type;
+    uint64_t value;
+  };
+  const Entry entries[] = {
+      {256, TIFF_LONG, row_bytes},  {257, TIFF_LONG, rows},      {258, TIFF_SHORT, 8},
+      {259, TIFF_SHORT, compression}, {262, TIFF_SHORT, 1},       {266, TIFF_SHORT, fill_order},
+      {273, TIFF_LONG8, head_size + data_offset},                {277, TIFF_SHORT, 1},
+      {278, TIFF_LONG, rows},       {279, TIFF_LONG8, data_length}, {284, TIFF_SHORT, 1},
+  };
+  std::string out = "II";
+  put_le(&out, 43, 2);
+  put_le(&out, 8, 2);
+  put_le(&out, 0, 2);
+  put_le(&out, 16, 8);
+  put_le(&out, std::size(entries), 8);
+  for (const Entry& e : entries) {
+    put_le(&out, e.tag, 2);
+    put_le(&out, e.type, 2);
+    put_le(&out, 1, 8);
+    put_le(&out, e.value, 8);
+  }
+  put_le(&out, 0, 8);
+  return out;
+}
+
+tmsize_t view_read(thandle_t handle, void* into, tmsize_t size) {
+  auto* view = static_cast<LongRowView*>(handle);
+  tmsize_t done = 0;
+  while (done < size) {
+    char* to = static_cast<char*>(into) + done;
+    const uint64_t at = view->position;
+    ssize_t n = 0;
+    if (at < view->head.size()) {
+      n = static_cast<ssize_t>(std::min<uint64_t>(view->head.size() - at, static_cast<uint64_t>(size - done)));
+      memcpy(to, view->head.data() + at, static_cast<size_t>(n));
+    } else {
+      n = pread(view->fd, to, static_cast<size_t>(size - done), static_cast<off_t>(at - view->head.size()));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+    }
+    view->position += static_cast<uint64_t>(n);
+    done += n;
+  }
+  return done;
+}
+
+tmsize_t view_write(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t view_seek(thandle_t handle, toff_t offset, int whence) {
+  auto* view = static_cast<LongRowView*>(handle);
+  uint64_t size = view->head.size() + view->file_size;
+  uint64_t base = whence == SEEK_CUR ? view->position : whence == SEEK_END ? size : 0;
+  view->position = base + offset;
+  return view->position;
+}
+
+int view_close(thandle_t) { return 0; }
+
+toff_t view_size(thandle_t handle) {
+  auto* view = static_cast<LongRowView*>(handle);
+  return view->head.size() + view->file_size;
+}
+
+int view_map(thandle_t, void**, toff_t*) { return 0; }
+void view_unmap(thandle_t, void*, toff_t) {}
+
+enum class LongRows { kValid, kInvalid, kNotApplicable };
+
+// Reads strip `strip` (decoded_size bytes) of the current directory as long
+// rows, when its codec allows and a row size divides it.
+LongRows read_strip_as_long_rows(TIFF* tif, uint32_t strip, uint64_t decoded_size) {
+  uint16_t compression = COMPRESSION_NONE;
+  uint16_t fill_order = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fill_order);
+  const uint64_t row_bytes = is_stream_codec(compression) ? long_row_bytes(decoded_size) : 0;
+  if (row_bytes == 0) return LongRows::kNotApplicable;
+  struct stat st;
+  LongRowView view;
+  view.fd = TIFFFileno(tif);
+  if (fstat(view.fd, &st) != 0) return LongRows::kNotApplicable;
+  view.file_size = static_cast<uint64_t>(st.st_size);
+  const uint64_t rows = decoded_size / row_bytes;
+  std::string probe = long_row_directory(row_bytes, rows, compression, fill_order, 0, 0, 0);
+  view.head = long_row_directory(row_bytes, rows, compression, fill_order, TIFFGetStrileOffset(tif, strip),
+                                 TIFFGetStrileByteCount(tif, strip), probe.size());
+
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (options != nullptr) TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxBuffer);
+  TIFF* long_rows = TIFFClientOpenExt("strip", "rm", &view, view_read, view_write, view_seek, view_close, view_size,
+                                      view_map, view_unmap, options);
+  if (options != nullptr) TIFFOpenOptionsFree(options);
+  if (long_rows == nullptr) return LongRows::kNotApplicable;
+  std::vector<unsigned char> row(static_cast<size_t>(row_bytes));
+  LongRows verdict = LongRows::kValid;
+  for (uint64_t r = 0; r < rows && verdict == LongRows::kValid; ++r) {
+    if (TIFFReadScanline(long_rows, row.data(), static_cast<uint32_t>(r), 0) != 1) verdict = LongRows::kInvalid;
+  }
+  TIFFClose(long_rows);
+  return verdict;
+}
+
+// The decoded size of one strip: the last strip of a plane may be short.
+uint64_t strip_decoded_size(TIFF* tif, uint32_t strip, uint32_t length) {
+  uint32_t rows_per_strip = 0xFFFFFFFFu;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+  if (rows_per_strip > length) rows_per_strip = length;
+  if (rows_per_strip == 0) return 0;
+  const uint64_t per_plane = (uint64_t{length} + rows_per_strip - 1) / rows_per_strip;
+  const uint64_t first_row = (strip % per_plane) * rows_per_strip;
+  const uint64_t rows = std::min<uint64_t>(rows_per_strip, length - first_row);
+  return TIFFVStripSize64(tif, static_cast<uint32_t>(rows));
+}
+
 bool codec_warned() {
   if (!g_codec_warning) return false;
   report(true, kVerifyDirectory, "Damaged JPEG data");
@@ -310,8 +474,10 @@ bool ImageReaderTIFF::VerifyDirectory(void* handle) {
   const bool tiled = TIFFIsTiled(tif) != 0;
   // Strips and tiles are decoded whole, one library call each: that also
   // covers layouts libtiff cannot give out row by row (subsampled YCbCr in
-  // JPEG strips). Pieces too large for a buffer of their own go into a
-  // StripWindow; only strips beyond even that are read a row at a time.
+  // JPEG strips). Strips too large for a buffer of their own are read as
+  // long rows where their codec allows (read_strip_as_long_rows), else into
+  // a StripWindow, as are such tiles; only strips beyond even that are read
+  // a row at a time.
   //
   // Large JPEG strips are the exception: they are read a row at a time, so
   // that the first warning of the codec ends the check (a damaged strip
@@ -379,6 +545,14 @@ bool ImageReaderTIFF::VerifyDirectory(void* handle) {
     // Every strip of every plane.
     uint32_t strips = TIFFNumberOfStrips(tif);
     for (uint32_t s = 0; s < strips; ++s) {
+      if (window != nullptr) {
+        LongRows long_rows = read_strip_as_long_rows(tif, s, strip_decoded_size(tif, s, length));
+        if (long_rows == LongRows::kInvalid) {
+          report(true, kVerifyDirectory, "Failed to read scanline");
+          return false;
+        }
+        if (long_rows == LongRows::kValid) continue;
+      }
       if (TIFFReadEncodedStrip(tif, s, buffer, static_cast<tmsize_t>(size)) < 0) {
         report(true, kVerifyDirectory, "Failed to read scanline");
         return false;
