@@ -25,7 +25,7 @@ std::unique_ptr<StripWindow> StripWindow::make(uint64_t size) {
   if (base == MAP_FAILED) return nullptr;
   for (size_t i = 0; i < windows; ++i) {
     void* at = static_cast<char*>(base) + i * kStripWindowBytes;
-    if (mmap(at, kStripWindowBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED | MAP_POPULATE, memory.fd, 0) == MAP_FAILED) {
+    if (mmap(at, kStripWindowBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, memory.fd, 0) == MAP_FAILED) {
       munmap(base, reserved);
       return nullptr;
     }
