@@ -54,12 +54,16 @@ bool stdout_is_stderr() {
   return S_ISFIFO(out.st_mode) || S_ISREG(out.st_mode) || S_ISSOCK(out.st_mode);
 }
 
-// Whether input is already waiting right after a whole request. The front
-// end sends one request and waits for its answer, so bytes beyond it mean
-// the request was not what its count said: a path holding a line break was
-// read as two lines. Nothing waits for input that has not come.
+// Whether input is already waiting on the request pipe right after a whole
+// request. The front end sends one request and waits for its answer, so
+// bytes beyond it mean the request was not what its count said: a path
+// holding a line break was read as two lines. Nothing waits for input that
+// has not come. Requests read from a file (a person replaying a recorded
+// stream) are not held to this.
 bool input_waiting(FILE* in) {
   const int fd = fileno(in);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))) return false;
   const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
   if (fd >= 0 && (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) return false;
   const int c = getc(in);

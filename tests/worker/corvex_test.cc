@@ -1,4 +1,5 @@
 // The real corvex program, driven over its pipes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -145,6 +146,30 @@ TEST_F(CorvexTest, APathCutInTwoByALineBreakIsRefusedNotChecked) {
   // No second answer for the rest of the name: the worker ends.
   EXPECT_TRUE(w->output_ends());
   EXPECT_EQ(w->wait_exit(), 1);
+}
+
+TEST_F(CorvexTest, RequestsReplayedFromAFileAreAllAnswered) {
+  // Only the front end's pipe is held to one request at a time.
+  std::string requests = wire::encode_request("internal", {"/x/1.jpg"}) + wire::encode_request("internal", {"/x/2"});
+  std::string file = dir_.write_file("requests", requests);
+  platform::Fd input(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  auto out = platform::make_pipe();
+  ASSERT_TRUE(input.get() >= 0 && out);
+  platform::SpawnOptions options;
+  options.argv = {testing_support::corvex_path(), root()};
+  options.stdin_fd = input.get();
+  options.stdout_fd = out->write_end.get();
+  options.stderr_fd = -1;
+  std::string error;
+  auto child = platform::spawn_process(options, &error);
+  ASSERT_TRUE(child) << error;
+  out->write_end.reset();
+  char answers[4 * wire::kRecordSize];
+  ASSERT_EQ(platform::read_full(out->read_end.get(), answers, sizeof answers), static_cast<ssize_t>(sizeof answers));
+  EXPECT_EQ(answers[wire::kRecordSize], 'B');
+  EXPECT_EQ(answers[3 * wire::kRecordSize], 'S');
+  ASSERT_TRUE(child->wait_for(10s));
+  EXPECT_EQ(child->exit_code(), 0);
 }
 
 // A listening socket at path; the descriptor stays open for the test.
