@@ -31,9 +31,9 @@ constexpr uint32_t kTagDNGVersion = 50706;
 // tile, far below what a hostile header could ask for.
 constexpr tmsize_t kMaxBuffer = 256 * 1024 * 1024;
 // Strips up to this size are decoded into a buffer of their own; larger
-// strips and tiles are decoded whole into a StripWindow, so that a strip of
-// billions of tiny rows costs what its bytes cost, not a library call per
-// row.
+// ones are read as long rows or decoded whole into a StripWindow (see
+// VerifyDirectory), so that a strip of billions of tiny rows costs what its
+// bytes cost, not a library call per row.
 constexpr uint64_t kMaxWholeStrip = 64 * 1024 * 1024;
 // Directories in one file's main chain.
 constexpr int kMaxDirectories = 10000;
@@ -202,7 +202,7 @@ RefusedDirectory check_refused_directory(TIFF* tif, uint64_t offset) {
   const uint64_t at = contents.thumbnail_offset;
   const uint64_t length = contents.thumbnail_length;
   if (length == 0 || length > kMaxThumbnailBytes || at > size || length > size - at) {
-    report(true, "ImageReaderTIFF::Verify", "JPEG thumbnail at %llu (%llu bytes) is not in the file",
+    report(true, "ImageReaderTIFF::Verify", "JPEG thumbnail at %llu (%llu bytes) cannot be read",
            static_cast<unsigned long long>(at), static_cast<unsigned long long>(length));
     return RefusedDirectory::kFails;
   }
