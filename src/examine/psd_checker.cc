@@ -167,9 +167,11 @@ bool Checker::run(const char* name) {
   uint32_t color_length;
   if (!in_.readLong(&color_length)) return verificationError("Failed to read Color Mode Data Block length");
   out("\tlength: %d\n", as_int(color_length));
+  // Indexed documents hold their palette here, duotone documents their
+  // curves, and 32-bit documents data of their own; other modes hold none.
   if (mode == 2) {
     if (color_length != 768) return verificationError("Wrong length -- supposed to be 768 when mode is 2");
-  } else if (mode != 8 && color_length != 0) {
+  } else if (mode != 8 && depth_ != 32 && color_length != 0) {
     return verificationError("Wrong length -- supposed to be 0");
   }
   if (!in_.skipBytes(color_length)) return verificationError("Can't seek (1)");
@@ -304,8 +306,12 @@ bool Checker::readLayerAndMaskInfo(uint32_t section_length) {
     in_.skipBytes(1);
   }
   // Writers that leave out the global layer mask information end the
-  // section here; that is no failure.
-  if (in_.remaining() == 0) return true;
+  // section here, or leave fewer bytes than its length field takes; that is
+  // no failure.
+  if (in_.remaining() < 4) {
+    out("\t(No global layer mask information: %d bytes left in the section)\n", as_int(in_.remaining()));
+    return true;
+  }
 
   uint32_t global_length;
   if (!in_.readLong(&global_length)) return verificationError("Failed to read GlobalLayerMaskInfoLen");

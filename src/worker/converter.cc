@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/files.h"
@@ -121,6 +122,30 @@ bool run_request(const char* converter_path) {
 
 }  // namespace
 
+namespace {
+
+// Characters that end a path in a converter's message: white space and
+// control characters, quotes, brackets and the punctuation that follows a
+// name in a sentence. Every other character (letters, digits, ".", "-",
+// "_", "/", bytes of UTF-8 names) may continue a longer path.
+bool ends_a_path(unsigned char c) {
+  if (c <= ' ' || c == 0x7f) return true;
+  return strchr("\"'`:;,()[]{}<>|!?*", c) != nullptr;
+}
+
+}  // namespace
+
+bool converter_text_names(const std::string& text, const std::string& path) {
+  if (path.empty()) return false;
+  for (size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + 1)) {
+    size_t after = at + path.size();
+    // Full stops that end a sentence do not continue the path.
+    while (after < text.size() && text[after] == '.') ++after;
+    if (after == text.size() || ends_a_path(static_cast<unsigned char>(text[after]))) return true;
+  }
+  return false;
+}
+
 std::vector<ConverterVerdict> run_converter_batches(const std::string& converter_path, const std::string& folder,
                                                     const std::vector<std::string>& files) {
   std::vector<ConverterVerdict> verdicts(files.size());
@@ -134,7 +159,7 @@ std::vector<ConverterVerdict> run_converter_batches(const std::string& converter
     // the converter was given.
     std::string searched = run.error_text.substr(0, kConverterErrorSearched);
     for (size_t i = start; i < end; ++i) {
-      if (searched.find(files[i]) == std::string::npos) continue;
+      if (!converter_text_names(searched, files[i])) continue;
       // Files before the one named passed only if the run succeeded; after
       // a failed run they are converted again.
       if (run.ok) {

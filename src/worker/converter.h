@@ -41,6 +41,12 @@ extern std::string converter_temp_dir;
 // status 1. False when the answer could not be sent.
 bool convert_with_external_converter(const char* converter_path);
 
+// Whether a converter's error text names path: an occurrence of it that
+// stands whole, not followed by more path characters ("/x/a.cr2" is not
+// named by "/x/a.cr2.nef: bad file", but is by "/x/a.cr2: bad file" and by
+// "Cannot read /x/a.cr2.").
+bool converter_text_names(const std::string& text, const std::string& path);
+
 // One converter run.
 struct ConverterRun {
   bool ok = false;         // the converter ran and exited with status 0

@@ -11,6 +11,7 @@
 #include "util/prefs.h"
 #include "util/trace.h"
 #include "worker/examine_glue.h"
+#include "worker/image_file.h"
 #include "worker/jpeg_check.h"
 #include "worker/report.h"
 
@@ -60,7 +61,7 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   } else if (extension != nullptr && strcasecmp(extension, "psd") == 0) {
     type = kTypePSD;
   } else {
-    in = fopen(path, "rbe");
+    in = fopen_image_file(path);
     if (in == nullptr) {
       int err = errno;
       log_printf("ImageReader::open (fopen) path=%s %s", path, platform::errno_text(err).c_str());

@@ -7,6 +7,7 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 
+#include "worker/image_file.h"
 #include "worker/report.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr pub;  // first, so the library's pointer converts back
   jmp_buf recovery;
+  void (*library_emit)(j_common_ptr, int);
 };
 
 void print_message(j_common_ptr cinfo) {
@@ -32,20 +34,42 @@ void print_message(j_common_ptr cinfo) {
   longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->recovery, 1);
 }
 
+// A warning (level -1) is printed and counted as the library does, and then
+// ends the decode: the file is invalid whatever follows, and a damaged
+// header can announce far more rows than the file holds.
+void stop_on_warning(j_common_ptr cinfo, int msg_level) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  err->library_emit(cinfo, msg_level);
+  if (msg_level < 0) longjmp(err->recovery, 1);
+}
+
+// Where the compressed data comes from: a stream, or bytes in memory.
+struct Source {
+  FILE* file;
+  const unsigned char* data;
+  unsigned long size;
+};
+
 // The decode proper. Plain C data only: this function is jumped out of.
-bool decode(FILE* in) {
+bool decode(const Source* source) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = leave_on_error;
   err.pub.output_message = print_message;
+  err.library_emit = err.pub.emit_message;
+  err.pub.emit_message = stop_on_warning;
   if (setjmp(err.recovery) != 0) {
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
   jpeg_create_decompress(&cinfo);
   cinfo.mem->max_memory_to_use = kJpegMaxMemory;
-  jpeg_stdio_src(&cinfo, in);
+  if (source->file != nullptr) {
+    jpeg_stdio_src(&cinfo, source->file);
+  } else {
+    jpeg_mem_src(&cinfo, source->data, source->size);
+  }
   jpeg_read_header(&cinfo, TRUE);
   jpeg_start_decompress(&cinfo);
   JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
@@ -62,12 +86,21 @@ bool decode(FILE* in) {
 }  // namespace
 
 bool jpeg_check_file(const char* path) {
-  FILE* in = fopen(path, "rb");
+  FILE* in = fopen_image_file(path);
   if (in == nullptr) {
     stderr_printf("can't open %s\n", path);
     return false;
   }
-  bool valid = decode(in);
+  Source source{in, nullptr, 0};
+  bool valid = decode(&source);
   fclose(in);
   return valid;
+}
+
+bool jpeg_check_memory(const unsigned char* data, size_t size) {
+  // An empty source or one the library's length field cannot hold is no
+  // JPEG; the library would fail on the first or stop early on the second.
+  if (data == nullptr || size == 0 || size > static_cast<unsigned long>(~0UL >> 1)) return false;
+  Source source{nullptr, data, static_cast<unsigned long>(size)};
+  return decode(&source);
 }

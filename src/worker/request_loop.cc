@@ -1,5 +1,6 @@
 #include "worker/request_loop.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,28 @@ bool stdout_is_stderr() {
   if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) return false;
   if (out.st_dev != err.st_dev || out.st_ino != err.st_ino) return false;
   return S_ISFIFO(out.st_mode) || S_ISREG(out.st_mode) || S_ISSOCK(out.st_mode);
+}
+
+// Whether input is already waiting on the request pipe right after a whole
+// request. The front end sends one request and waits for its answer, so
+// bytes beyond it mean the request was not what its count said: a path
+// holding a line break was read as two lines. Nothing waits for input that
+// has not come. Requests read from a file (a person replaying a recorded
+// stream) are not held to this.
+bool input_waiting(FILE* in) {
+  const int fd = fileno(in);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))) return false;
+  const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+  if (fd >= 0 && (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) return false;
+  const int c = getc(in);
+  if (fd >= 0) fcntl(fd, F_SETFL, flags);
+  if (c == EOF) {
+    clearerr(in);  // no byte yet, or the end: the next read says which
+    return false;
+  }
+  ungetc(c, in);
+  return true;
 }
 
 }  // namespace
@@ -112,6 +135,12 @@ void request_loop(FILE* in) {
         send_error_answer(request.last_line, kOutOfMemory);
         continue;
       case RequestRead::kOk:
+        if (input_waiting(in)) {
+          // No path of this request can be trusted, and the stream cannot
+          // be brought back in step with the requests.
+          send_error_answer(request.last_line, kReadError);
+          exit(1);
+        }
         break;
     }
     if (request.mode == wire::kInternalMode) {

@@ -298,9 +298,6 @@ const std::vector<FailureCase>& failure_cases() {
       {"NoRleLine",
        [] { PsdLayout l; std::string d = layered_file().build(&l); return cut(d, l.channel_data + 2 + 6 + 1); },
        "Failed to read RLE packed data line (reading 5 bytes)"},
-      {"NoGlobalMaskLength",
-       [] { PsdBuilder b = layered_file(); b.omit_global_mask = true; b.after_global_mask = "\x01\x02"; return b.build(); },
-       "Failed to read GlobalLayerMaskInfoLen"},
       {"GlobalMaskPastSection",
        [] { PsdBuilder b = layered_file(); b.global_mask = "abcd"; PsdLayout l; std::string d = b.build(&l);
             return with_u32(d, l.global_mask_length, 6); },
@@ -462,11 +459,50 @@ TEST(PsdChecker, ChannelOfOtherCompressionIsSkippedByItsLength) {
 }
 
 TEST(PsdChecker, SectionWithoutGlobalMaskInformation) {
+  // The section ends after the layer information, or leaves fewer bytes
+  // than a global layer mask length takes.
+  for (std::string spare : {std::string(), std::string(1, '\0'), std::string("\x01\x02"), std::string(3, '\0')}) {
+    PsdBuilder b = layered_file();
+    b.omit_global_mask = true;
+    b.after_global_mask = spare;
+    Outcome r = check(b.build());
+    EXPECT_TRUE(r.ok) << spare.size() << ": " << r.error << r.dump;
+    EXPECT_FALSE(contains(r.dump, "GlobalLayerMaskInfoLen")) << spare.size();
+    EXPECT_TRUE(contains(r.dump, "\t(No global layer mask information: " + std::to_string(spare.size()) +
+                                     " bytes left in the section)\n"))
+        << r.dump;
+  }
+  // Four bytes are a length, and what it counts must be there.
   PsdBuilder b = layered_file();
   b.omit_global_mask = true;
+  b.after_global_mask = std::string("\0\0\0\x09", 4);
   Outcome r = check(b.build());
-  EXPECT_TRUE(r.ok) << r.error << r.dump;
-  EXPECT_FALSE(contains(r.dump, "GlobalLayerMaskInfoLen"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, "Failed to seek past GlobalLayerMaskInfo");
+}
+
+TEST(PsdChecker, ThirtyTwoBitDocumentsKeepColourModeDataAndFourByteSamples) {
+  // Rows of 32-bit samples: 4 bytes per sample, channel after channel.
+  auto float_document = [](uint64_t image_bytes) {
+    PsdBuilder b(3, 2, 5);
+    b.depth = 32;
+    b.color_mode_data = std::string(112, '\x07');
+    b.image_compression = 0;
+    b.image_data = std::string(image_bytes, '\x3f');
+    return b.build();
+  };
+  Outcome whole = check(float_document(3 * 2 * 5 * 4));
+  EXPECT_TRUE(whole.ok) << whole.error << whole.dump;
+  EXPECT_TRUE(contains(whole.dump, "\tDepth: 32\n"));
+  EXPECT_TRUE(contains(whole.dump, "\tlength: 112\n"));
+  Outcome short_by_a_sample = check(float_document(3 * 2 * 5 * 4 - 4));
+  EXPECT_FALSE(short_by_a_sample.ok);
+  EXPECT_EQ(short_by_a_sample.error, "Failed to read channel image data");
+  // Other depths still keep the section empty.
+  PsdBuilder sixteen(3, 1, 1);
+  sixteen.depth = 16;
+  sixteen.color_mode_data = std::string(112, '\x07');
+  EXPECT_EQ(check(sixteen.build()).error, "Wrong length -- supposed to be 0");
 }
 
 TEST(PsdChecker, OddLayerInformationIsFollowedByAPadByte) {
@@ -683,7 +719,8 @@ INSTANTIATE_TEST_SUITE_P(Real, PsdFixture,
                                            "grayscale_8bit_rle.psd", "indexed_8bit_raw_4x4.psd",
                                            "lab_8bit_raw_4x4.psd", "multichannel_16bit_raw_4x4.psd",
                                            "rgb_8bit_rle_layers.psd", "rgb_8bit_rle_layers_hopper.psd",
-                                           "rgba_8bit_rle_iptc_xmp.psd"),
+                                           "rgba_8bit_rle_iptc_xmp.psd", "rgb_32bit_raw_4x4.psd",
+                                           "rgb_layers_mask_section_3_spare_bytes.psd"),
                          [](const auto& info) {
                            std::string name = info.param;
                            name = name.substr(0, name.find('.'));

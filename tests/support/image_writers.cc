@@ -8,6 +8,9 @@
 
 #include <jpeglib.h>
 #include <tiffio.h>
+#include <zlib.h>
+
+#include "support/tiff_builder.h"
 
 namespace testing_support {
 
@@ -68,6 +71,16 @@ bool write_jpeg(const std::string& path, const JpegOptions& o) {
 
 namespace {
 
+constexpr ttag_t kPrivateTag = 65000;
+
+// Makes kPrivateTag known to the writing library only.
+void add_private_tag(TIFF* tif) {
+  static const TIFFFieldInfo info[] = {
+      {kPrivateTag, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("TestPrivate")},
+  };
+  TIFFMergeFieldInfo(tif, info, 1);
+}
+
 bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool with_dng) {
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
@@ -76,6 +89,12 @@ bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool wit
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, o.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, o.planar_separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(o.compression));
+  if (o.ycbcr) {
+    // The codec takes RGB rows and stores them as subsampled YCbCr.
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  }
+  if (o.private_tag) TIFFSetField(tif, kPrivateTag, "private");
   if (with_dng) {
     static const uint8_t version[4] = {1, 4, 0, 0};
     TIFFSetField(tif, 50706, version);
@@ -117,6 +136,7 @@ bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool wit
 bool write_tiff(const std::string& path, const TiffOptions& o) {
   TIFF* tif = TIFFOpen(path.c_str(), o.big_endian ? "wb" : "wl");
   if (tif == nullptr) return false;
+  if (o.private_tag) add_private_tag(tif);
   bool ok = true;
   for (int d = 0; ok && d < o.directories; ++d) {
     if (d == 0 && o.sub_directories > 0) {
@@ -133,6 +153,78 @@ bool write_tiff(const std::string& path, const TiffOptions& o) {
   }
   TIFFClose(tif);
   return ok;
+}
+
+bool find_strip(const std::string& path, int directory, uint32_t strip, StripPlace* place) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (tif == nullptr) return false;
+  // Link by link: going to a directory by its number walks the chain anew.
+  bool ok = true;
+  for (int d = 0; ok && d < directory; ++d) ok = TIFFReadDirectory(tif) != 0;
+  ok = ok && strip < TIFFNumberOfStrips(tif);
+  if (ok) {
+    place->offset = TIFFGetStrileOffset(tif, strip);
+    place->length = TIFFGetStrileByteCount(tif, strip);
+  }
+  TIFFClose(tif);
+  return ok;
+}
+
+std::string deflate_zeros(uint64_t bytes) {
+  // After a full flush the compressor starts afresh, so every further block
+  // of zeros compresses to the same bytes: compress one block, repeat it.
+  constexpr uLong kBlock = 1 << 20;
+  std::vector<Bytef> zeros(kBlock, 0);
+  std::vector<Bytef> out(compressBound(kBlock) + 64);
+  auto run = [&](z_stream* z, uLong input, int flush) {
+    z->next_in = zeros.data();
+    z->avail_in = static_cast<uInt>(input);
+    z->next_out = out.data();
+    z->avail_out = static_cast<uInt>(out.size());
+    deflate(z, flush);
+    return std::string(reinterpret_cast<char*>(out.data()), out.size() - z->avail_out);
+  };
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);  // raw: header and checksum written here
+  std::string stream = "\x78\xda";
+  std::string block = run(&z, kBlock, Z_FULL_FLUSH);
+  uint64_t blocks = bytes / kBlock;
+  for (uint64_t i = 0; i < blocks; ++i) stream += block;
+  stream += run(&z, static_cast<uLong>(bytes % kBlock), Z_FINISH);
+  deflateEnd(&z);
+  uLong block_sum = adler32(adler32(0, nullptr, 0), zeros.data(), kBlock);
+  uLong sum = adler32(0, nullptr, 0);
+  for (uint64_t i = 0; i < blocks; ++i) sum = adler32_combine(sum, block_sum, kBlock);
+  sum = adler32_combine(sum, adler32(adler32(0, nullptr, 0), zeros.data(), static_cast<uInt>(bytes % kBlock)),
+                        static_cast<z_off_t>(bytes % kBlock));
+  for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<char>((sum >> shift) & 0xFF));
+  return stream;
+}
+
+bool write_one_strip_deflate_tiff(const std::string& path, uint32_t rows, bool predictor) {
+  std::string data = deflate_zeros(rows);
+  auto directory = [&](uint32_t data_offset) {
+    TiffBuilder b;
+    int d = b.add_ifd();
+    b.add_long(d, 256, {1});
+    b.add_long(d, 257, {rows});
+    b.add_short(d, 258, {8});
+    b.add_short(d, 259, {8});
+    b.add_short(d, 262, {1});
+    b.add_long(d, 273, {data_offset});
+    b.add_short(d, 277, {1});
+    b.add_long(d, 278, {rows});
+    b.add_long(d, 279, {static_cast<uint32_t>(data.size())});
+    if (predictor) b.add_short(d, 317, {2});
+    return b.build();
+  };
+  std::string head = directory(0);
+  head = directory(static_cast<uint32_t>(head.size()));
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  fwrite(head.data(), 1, head.size(), f);
+  fwrite(data.data(), 1, data.size(), f);
+  return fclose(f) == 0;
 }
 
 uint64_t file_size(const std::string& path) {

@@ -34,9 +34,27 @@ struct TiffOptions {
   int sub_directories = 0;   // SubIFDs of the first page (reduced copies)
   bool big_endian = false;
   bool dng_version = false;  // DNGVersion 1.4.0.0 in the first directory
+  bool private_tag = false;  // a tag the reading library does not know (65000, ASCII)
+  bool ycbcr = false;        // with compression 7 and 3 samples: YCbCr, subsampled 2 x 2
 };
 
+// compression may also be 7 (JPEG, with rows_per_strip a multiple of 8).
 bool write_tiff(const std::string& path, const TiffOptions& options = {});
+
+// Where the data of one strip of one directory of a TIFF file lies, as
+// libtiff reads it: directory is the page's index in the main chain.
+struct StripPlace {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+bool find_strip(const std::string& path, int directory, uint32_t strip, StripPlace* place);
+
+// A gray 8-bit TIFF of width 1 and `rows` rows of zeros held in one
+// deflate-compressed strip (a strip of many tiny rows); predictor 2 marks
+// the samples as horizontally differenced.
+bool write_one_strip_deflate_tiff(const std::string& path, uint32_t rows, bool predictor = false);
+// A zlib stream of `bytes` zero bytes, made without holding them.
+std::string deflate_zeros(uint64_t bytes);
 
 // Damage done in place.
 bool truncate_to(const std::string& path, double fraction);

@@ -16,6 +16,7 @@
 #include "support/temp_folder.h"
 #include "support/worker_process.h"
 #include "util/worker_wire.h"
+#include "worker/converter.h"
 
 namespace {
 
@@ -318,6 +319,47 @@ TEST_F(ConverterTest, AProcessLeftBehindHoldingTheErrorPipeDoesNotHoldUpTheAnswe
   auto answer = w->read_answer(8s);
   ASSERT_TRUE(answer);
   expect_answer(*answer, paths, "GG");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ConverterTextNames, APathCountsOnlyWhereItStandsWhole) {
+  struct Case {
+    const char* text;
+    const char* path;
+    bool named;
+  } cases[] = {
+      {"cannot convert \"/x/a.cr2\"\n", "/x/a.cr2", true},
+      {"/x/a.cr2: unsupported camera", "/x/a.cr2", true},
+      {"Cannot read /x/a.cr2.", "/x/a.cr2", true},       // a full stop ends the sentence
+      {"Cannot read /x/a.cr2...\n", "/x/a.cr2", true},
+      {"/x/a.cr2", "/x/a.cr2", true},                    // the end of the text
+      {"(/x/a.cr2) failed", "/x/a.cr2", true},
+      {"bad file /x/a.cr2\tskipped", "/x/a.cr2", true},
+      {"cannot convert \"/x/a.cr2.nef\"\n", "/x/a.cr2", false},  // a longer name
+      {"/x/a.cr2_1.cr2: bad", "/x/a.cr2", false},
+      {"/x/a.cr2-copy: bad", "/x/a.cr2", false},
+      {"/x/a.cr2/inner: bad", "/x/a.cr2", false},
+      {"/x/a.cr2\xc3\xa9.nef: bad", "/x/a.cr2", false},  // a UTF-8 name goes on
+      // A longer name first does not hide the path named whole later.
+      {"/x/a.cr2.nef: bad\n/x/a.cr2: bad\n", "/x/a.cr2", true},
+      {"nothing to say", "/x/a.cr2", false},
+      {"", "/x/a.cr2", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(converter_text_names(c.text, c.path), c.named) << c.text;
+  }
+}
+
+TEST_F(ConverterTest, AComplaintAboutALongerNameLeavesTheShorterOneValid) {
+  auto w = start({"FAKE_CONVERTER_NAME=a.cr2.nef"});
+  std::vector<std::string> paths = {"/photos/a.cr2", "/photos/a.cr2.nef", "/photos/b.cr2"};
+  ASSERT_TRUE(w->send_request(fake_converter_path(), paths));
+  auto answer = w->read_answer();
+  ASSERT_TRUE(answer);
+  expect_answer(*answer, paths, "GBG");
 }
 
 }  // namespace

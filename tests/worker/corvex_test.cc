@@ -1,5 +1,10 @@
 // The real corvex program, driven over its pipes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -7,6 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "support/image_writers.h"
 #include "support/temp_folder.h"
 #include "support/worker_process.h"
 #include "util/worker_wire.h"
@@ -123,6 +129,105 @@ TEST_F(CorvexTest, BrokenRequestsGetOneErrorAnswer) {
       EXPECT_EQ(w->wait_exit(), 1) << c.what;
     }
   }
+}
+
+TEST_F(CorvexTest, APathCutInTwoByALineBreakIsRefusedNotChecked) {
+  // "evil" is a sound JPEG; "evil\n00.jpg" is the file named. The request's
+  // one path arrives as two lines: the worker must not answer for "evil".
+  ASSERT_TRUE(testing_support::write_jpeg(dir_.sub("evil")));
+  auto w = start();
+  ASSERT_TRUE(w->send_bytes(wire::encode_request("internal", {dir_.sub("evil\n00.jpg")})));
+  auto answer = w->read_answer();
+  ASSERT_TRUE(answer);
+  ASSERT_EQ(answer->size(), 1u);
+  EXPECT_EQ((*answer)[0].code, 'E');
+  EXPECT_EQ((*answer)[0].type, '?');
+  EXPECT_EQ((*answer)[0].message, "Error in Corvex reading stdin");
+  // No second answer for the rest of the name: the worker ends.
+  EXPECT_TRUE(w->output_ends());
+  EXPECT_EQ(w->wait_exit(), 1);
+}
+
+TEST_F(CorvexTest, RequestsReplayedFromAFileAreAllAnswered) {
+  // Only the front end's pipe is held to one request at a time.
+  std::string requests = wire::encode_request("internal", {"/x/1.jpg"}) + wire::encode_request("internal", {"/x/2"});
+  std::string file = dir_.write_file("requests", requests);
+  platform::Fd input(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  auto out = platform::make_pipe();
+  ASSERT_TRUE(input.get() >= 0 && out);
+  platform::SpawnOptions options;
+  options.argv = {testing_support::corvex_path(), root()};
+  options.stdin_fd = input.get();
+  options.stdout_fd = out->write_end.get();
+  options.stderr_fd = -1;
+  std::string error;
+  auto child = platform::spawn_process(options, &error);
+  ASSERT_TRUE(child) << error;
+  out->write_end.reset();
+  char answers[4 * wire::kRecordSize];
+  ASSERT_EQ(platform::read_full(out->read_end.get(), answers, sizeof answers), static_cast<ssize_t>(sizeof answers));
+  EXPECT_EQ(answers[wire::kRecordSize], 'B');
+  EXPECT_EQ(answers[3 * wire::kRecordSize], 'S');
+  ASSERT_TRUE(child->wait_for(10s));
+  EXPECT_EQ(child->exit_code(), 0);
+}
+
+// A listening socket at path; the descriptor stays open for the test.
+int make_socket_file(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof address.sun_path) return -1;
+  path.copy(address.sun_path, path.size());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST_F(CorvexTest, SpecialFilesNamedLikeImagesAreAnsweredAtOnce) {
+  // A FIFO without a writer would block an ordinary open for ever.
+  auto w = start();
+  std::string fifo_jpg = dir_.sub("pipe.jpg");
+  std::string fifo_tif = dir_.sub("pipe.tif");
+  std::string fifo_raw = dir_.sub("pipe");
+  std::string folder = dir_.sub("folder.jpg");
+  ASSERT_EQ(mkfifo(fifo_jpg.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(fifo_tif.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(fifo_raw.c_str(), 0600), 0);
+  ASSERT_TRUE(platform::make_folder(folder));
+  std::string socket_path = dir_.sub("sock.jpg");
+  int socket_fd = make_socket_file(socket_path);
+  ASSERT_GE(socket_fd, 0);
+  struct Case {
+    std::string path;
+    char code;
+    char type;
+    const char* message;
+  } cases[] = {
+      {fifo_jpg, 'B', '?', "Could not open or identify"},
+      {fifo_tif, 'B', '?', "Could not open or identify"},
+      {fifo_raw, 'S', '?', "Could not open or identify"},  // no extension
+      {socket_path, 'B', '?', "Could not open or identify"},
+      {folder, 'B', '?', "Could not open or identify"},
+      {dir_.sub("pipe.psd"), 'B', 'P', "can't open"},
+  };
+  ASSERT_EQ(mkfifo(cases[5].path.c_str(), 0600), 0);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(w->send_internal(c.path)) << c.path;
+    auto answer = w->read_answer();
+    ASSERT_TRUE(answer) << c.path;
+    expect_record((*answer)[0], c.code, c.type, c.path, c.message);
+  }
+  // The worker goes on with the next file.
+  std::string sound = dir_.sub("sound.jpg");
+  ASSERT_TRUE(testing_support::write_jpeg(sound));
+  ASSERT_TRUE(w->send_internal(sound));
+  auto answer = w->read_answer();
+  ASSERT_TRUE(answer);
+  expect_record((*answer)[0], 'G', 'J', sound, "");
+  close(socket_fd);
 }
 
 TEST_F(CorvexTest, AClosedResultPipeEndsTheWorkerWithStatusOne) {

@@ -5,8 +5,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/image_writers.h"
+#include "support/tiff_builder.h"
 #include "support/temp_folder.h"
 #include "support/worker_process.h"
 
@@ -272,14 +274,226 @@ TEST_F(ReadersTest, RealCameraAndLibraryFilesAreValid) {
       {"tiff/libtiff_quad_jpeg.tif", {'G', 'T'}},
       {"psd/rgb_8bit_rle_layers_hopper.psd", {'G', 'P'}}, {"psd/grayscale_8bit_rle.psd", {'G', 'P'}},
       {"psd/multichannel_16bit_raw_4x4.psd", {'G', 'P'}},
-      // libtiff refuses a SubIFD that holds only a JPEG thumbnail and no
-      // strips or tiles, so this sound file is answered invalid.
-      {"tiff/child_ifd_jpeg.tiff", {'B', 'T'}},
+      {"psd/rgb_32bit_raw_4x4.psd", {'G', 'P'}},
+      {"psd/rgb_layers_mask_section_3_spare_bytes.psd", {'G', 'P'}},
+      // A SubIFD that holds only a JPEG thumbnail, no strips or tiles.
+      {"tiff/child_ifd_jpeg.tiff", {'G', 'T'}},
   };
   for (const auto& c : cases) {
     auto r = check(std::string(CORVELLA_FIXTURES) + "/" + c.file);
     expect_verdict(r, c.verdict, c.file);
   }
+}
+
+// Writes bytes over a file's bytes at offset.
+bool overwrite(const std::string& path, uint64_t offset, const std::string& bytes) {
+  FILE* f = fopen(path.c_str(), "r+b");
+  if (f == nullptr) return false;
+  bool ok = fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+std::string le32(uint32_t v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF), static_cast<char>((v >> 16) & 0xFF),
+          static_cast<char>(v >> 24)};
+}
+
+TEST_F(ReadersTest, ASubDirectoryHoldingOnlyAJpegThumbnailHasTheThumbnailChecked) {
+  // The fixture's SubIFD (at 155) has two entries: JPEGInterchangeFormat
+  // (513) = 185 and its length (514) = 645.
+  constexpr uint64_t kFirstEntry = 157;
+  constexpr uint64_t kSecondEntry = kFirstEntry + 12;
+  const std::string tags_13 = std::string("\xBC\x02", 2), tags_14 = std::string("\xBD\x02", 2);  // 700, 701
+  struct Case {
+    const char* what;
+    std::function<bool(const std::string&)> damage;
+    char code;
+  } cases[] = {
+      {"sound thumbnail", [](const std::string&) { return true; }, 'G'},
+      {"thumbnail cut short", [](const std::string& p) { return overwrite(p, kSecondEntry + 8, le32(300)); }, 'B'},
+      {"thumbnail past the end", [](const std::string& p) { return overwrite(p, kFirstEntry + 8, le32(700)); }, 'B'},
+      {"thumbnail not a JPEG", [](const std::string& p) { return zero_bytes(p, 185, 645); }, 'B'},
+      {"neither image nor thumbnail",
+       [&](const std::string& p) { return overwrite(p, kFirstEntry, tags_13) && overwrite(p, kSecondEntry, tags_14); },
+       'G'},
+      // Strips that libtiff cannot read (no image size) stay refused.
+      {"strips without a size",
+       [](const std::string& p) {
+         return overwrite(p, kFirstEntry, std::string("\x11\x01", 2)) &&
+                overwrite(p, kSecondEntry, std::string("\x17\x01", 2));
+       },
+       'B'},
+  };
+  for (const auto& c : cases) {
+    std::string path = dir_.sub(std::string(c.what) + ".tif");
+    ASSERT_TRUE(copy_fixture("tiff/child_ifd_jpeg.tiff", path));
+    ASSERT_TRUE(c.damage(path)) << c.what;
+    expect_verdict(check(path), {c.code, 'T'}, c.what);
+  }
+}
+
+TEST_F(ReadersTest, DamagedJpegDataInsideATiffIsFound) {
+  // libjpeg patches over these and warns; the TIFF reader passes the
+  // warnings on from libtiff's JPEG codec.
+  struct Damage {
+    const char* what;
+    std::string marker;
+  } damages[] = {
+      {"end of image in the middle of a strip", std::string("\xFF\xD9", 2)},
+      {"restart marker where none belongs", std::string("\xFF\xD3", 2)},
+  };
+  TiffOptions o;
+  o.compression = 7;
+  o.width = 64;
+  o.height = 32;
+  o.rows_per_strip = 16;
+  expect_verdict(check(tiff("sound-jpeg.tif", o)), {'G', 'T'}, "sound JPEG-in-TIFF");
+  for (const auto& d : damages) {
+    for (uint32_t strip : {0u, 1u}) {
+      std::string path = tiff(std::string(d.what) + std::to_string(strip) + ".tif", o);
+      StripPlace place;
+      ASSERT_TRUE(find_strip(path, 0, strip, &place));
+      ASSERT_TRUE(overwrite(path, place.offset + place.length * 2 / 3, d.marker));
+      expect_verdict(check(path), {'B', 'T'}, std::string(d.what) + " of strip " + std::to_string(strip));
+    }
+  }
+  // Other warnings of the library still pass: a tag it does not know.
+  TiffOptions with_private = o;
+  with_private.private_tag = true;
+  expect_verdict(check(tiff("private-tag.tif", with_private)), {'G', 'T'}, "unknown tag");
+  with_private.compression = 1;
+  expect_verdict(check(tiff("private-tag-raw.tif", with_private)), {'G', 'T'}, "unknown tag, no compression");
+}
+
+// A chain of `pages` 1 x 1 gray pages whose one-byte strips all read the
+// file's first byte; the strip of bad_page (when not -1) lies past the end.
+std::string chain_of_pages(int pages, int bad_page) {
+  TiffBuilder b;
+  for (int p = 0; p < pages; ++p) {
+    int d = b.add_ifd();
+    b.add_long(d, 256, {1});
+    b.add_long(d, 257, {1});
+    b.add_short(d, 258, {8});
+    b.add_short(d, 259, {1});
+    b.add_short(d, 262, {1});
+    b.add_long(d, 273, {p == bad_page ? 0x7FFFFFF0u : 0u});
+    b.add_short(d, 277, {1});
+    b.add_long(d, 278, {1});
+    b.add_long(d, 279, {1});
+    if (p > 0) b.set_next(p - 1, d);
+  }
+  return b.build();
+}
+
+TEST_F(ReadersTest, EveryPageIsCheckedWhateverTheChainHolds) {
+  struct Case {
+    const char* what;
+    std::function<std::string(const std::string&)> make;
+    char code;
+  } cases[] = {
+      {"many pages", [&](const std::string& n) { return dir_.write_file(n, chain_of_pages(9999, -1)); }, 'G'},
+      {"many pages, the last damaged", [&](const std::string& n) { return dir_.write_file(n, chain_of_pages(9999, 9998)); },
+       'B'},
+      {"pages after sub-directories",
+       [&](const std::string& n) { TiffOptions o; o.directories = 4; o.sub_directories = 2; o.compression = 8;
+                                   return tiff(n, o); },
+       'G'},
+      {"pages after sub-directories, the last damaged",
+       [&](const std::string& n) {
+         TiffOptions o;
+         o.directories = 4;
+         o.sub_directories = 2;
+         o.compression = 8;
+         std::string path = tiff(n, o);
+         StripPlace place;
+         EXPECT_TRUE(find_strip(path, 3, 0, &place));
+         EXPECT_TRUE(zero_bytes(path, place.offset, place.length));
+         return path;
+       },
+       'B'},
+  };
+  for (const auto& c : cases) expect_verdict(check(c.make(std::string(c.what) + ".tif")), {c.code, 'T'}, c.what);
+}
+
+TEST_F(ReadersTest, AChainThatLoopsBackEndsAfterItsLastNewPage) {
+  TiffOptions o;
+  o.directories = 3;
+  o.sub_directories = 1;
+  std::string path = tiff("loop.tif", o);
+  // Point the last page's next-directory link back at the first page.
+  std::string bytes = read_file(path);
+  uint32_t first = static_cast<unsigned char>(bytes[4]) | (static_cast<unsigned char>(bytes[5]) << 8) |
+                   (static_cast<unsigned char>(bytes[6]) << 16) | (static_cast<uint32_t>(static_cast<unsigned char>(bytes[7])) << 24);
+  uint32_t at = first;
+  for (int page = 0; page < 3; ++page) {
+    auto u16 = [&](uint32_t p) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[p]) | (static_cast<unsigned char>(bytes[p + 1]) << 8)); };
+    uint32_t link = at + 2 + 12 * u16(at);
+    uint32_t next = u16(link) | (u16(link + 2) << 16);
+    if (page == 2) {
+      ASSERT_TRUE(overwrite(path, link, le32(first)));
+    }
+    at = next;
+  }
+  expect_verdict(check(path), {'G', 'T'}, "looping chain");
+}
+
+TEST_F(ReadersTest, AStripOfManyTinyRowsIsReadWhole) {
+  // Strips of one-byte rows, more than a strip buffer of its own takes: 80
+  // million rows (read as long rows), and a prime number of rows (no long
+  // row divides them: decoded whole).
+  struct Case {
+    const char* what;
+    uint32_t rows;
+    bool predictor;
+    std::function<bool(const std::string&)> damage;
+    char code;
+  } cases[] = {
+      {"tall", 80'000'000, false, [](const std::string&) { return true; }, 'G'},
+      {"tall with a predictor", 80'000'000, true, [](const std::string&) { return true; }, 'G'},
+      {"tall cut short", 80'000'000, false, [](const std::string& p) { return truncate_to(p, 0.7); }, 'B'},
+      {"tall with a wrong checksum", 80'000'000, false,
+       [](const std::string& p) { return flip_bit(p, file_size(p) - 2, 3); }, 'B'},
+      {"prime", 70'000'027, false, [](const std::string&) { return true; }, 'G'},
+      {"prime cut short", 70'000'027, false, [](const std::string& p) { return truncate_to(p, 0.7); }, 'B'},
+  };
+  for (const auto& c : cases) {
+    std::string path = dir_.sub(std::string(c.what) + ".tif");
+    ASSERT_TRUE(write_one_strip_deflate_tiff(path, c.rows, c.predictor)) << c.what;
+    ASSERT_TRUE(c.damage(path)) << c.what;
+    expect_verdict(check(path), {c.code, 'T'}, c.what);
+  }
+}
+
+TEST_F(ReadersTest, ALargeJpegStripIsReadToItsFirstWarning) {
+  // One strip of 4800 x 4800 RGB pixels, stored as subsampled YCbCr: more
+  // than a strip buffer of its own takes.
+  TiffOptions o;
+  o.compression = 7;
+  o.ycbcr = true;
+  o.width = 4800;
+  o.height = 4800;
+  o.rows_per_strip = 4800;
+  std::string sound = tiff("large-jpeg.tif", o);
+  expect_verdict(check(sound), {'G', 'T'}, "large JPEG strip");
+  std::string damaged = tiff("large-jpeg-damaged.tif", o);
+  StripPlace place;
+  ASSERT_TRUE(find_strip(damaged, 0, 0, &place));
+  ASSERT_TRUE(overwrite(damaged, place.offset + place.length / 2, std::string("\xFF\xD9", 2)));
+  expect_verdict(check(damaged), {'B', 'T'}, "large JPEG strip with an end of image in its middle");
+}
+
+TEST_F(ReadersTest, AJpegStopsAtItsFirstWarning) {
+  // A tiny file whose header announces 65500 x 65500 pixels: the first
+  // warning (the data ends) decides, and no rows are made up after it.
+  std::string path = jpeg("vast.jpg", {32, 32});
+  ASSERT_TRUE(set_jpeg_dimensions(path, 65500, 65500));
+  expect_verdict(check(path), {'B', 'J'}, "vast frame");
+  std::string errors = worker_->stderr_text();
+  EXPECT_NE(errors.find("\nERROR processing JPEG: Corrupt JPEG data: premature end of data segment\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find("ERROR processing JPEG"), errors.rfind("ERROR processing JPEG")) << errors;
+  expect_verdict(check(jpeg("after.jpg")), {'G', 'J'}, "next file");
 }
 
 }  // namespace
