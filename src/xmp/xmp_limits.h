@@ -17,4 +17,15 @@ inline constexpr int kMaxDateFieldDigits = 9;
 // further digits are read and ignored.
 inline constexpr int kFractionDigits = 9;
 
+// Element depth of a packet. The element tree, the RDF grammar, the repairs
+// after parsing, the serialiser and the destructors all recurse once per
+// level; real packets nest fewer than 20 levels, and 512 keeps every walk
+// far inside the worker's stack.
+inline constexpr size_t kMaxXmlDepth = 512;
+
+// Elements, attributes, texts and processing instructions of one parse. A
+// DNG's packet holds a few thousand; the cap bounds the memory and time a
+// hostile packet can take.
+inline constexpr size_t kMaxXmlNodes = 1000000;
+
 }  // namespace xmp_limits

@@ -67,7 +67,7 @@ class XMPMeta {
   void ParseFromBuffer(XMP_StringPtr buffer, XMP_StringLen bufferSize, XMP_OptionBits options);
   void SerializeToBuffer(XMP_StringPtr* rdfString, XMP_StringLen* rdfSize, XMP_OptionBits options,
                          XMP_StringLen padding, XMP_StringPtr newline, XMP_StringPtr indent,
-                         XMP_Index baseIndent) const;
+                         XMP_Index baseIndent);
 
   // Client references (the call layer's reference counting); 0 after
   // construction.
