@@ -88,6 +88,24 @@ class RdfWriter {
   void Newline() { out_ += newline_; }
 
   void AppendEscapedValue(const std::string& value, bool forAttribute);
+  // Texts that the reader takes as they are (namespace URIs, the about
+  // text): only what XML itself needs is escaped.
+  void AppendPlainAttribute(const std::string& text) {
+    out_ += '"';
+    for (char c : text) {
+      switch (c) {
+        case '&': out_ += "&amp;"; break;
+        case '<': out_ += "&lt;"; break;
+        case '>': out_ += "&gt;"; break;
+        case '"': out_ += "&quot;"; break;
+        case '\t': out_ += "&#x9;"; break;
+        case '\n': out_ += "&#xA;"; break;
+        case '\r': out_ += "&#xD;"; break;
+        default: out_ += c;
+      }
+    }
+    out_ += '"';
+  }
   void AppendQuotedAttribute(const std::string& value) {
     out_ += '"';
     AppendEscapedValue(value, true);
@@ -169,20 +187,8 @@ void RdfWriter::AppendXmlnsAttribute(const std::string& prefix, const std::strin
   Indent(n);
   out_ += "xmlns:";
   out_.append(prefix, 0, prefix.empty() ? 0 : prefix.size() - 1);
-  out_ += "=\"";
-  for (char c : uri) {
-    switch (c) {
-      case '&': out_ += "&amp;"; break;
-      case '<': out_ += "&lt;"; break;
-      case '>': out_ += "&gt;"; break;
-      case '"': out_ += "&quot;"; break;
-      case '\t': out_ += "&#x9;"; break;
-      case '\n': out_ += "&#xA;"; break;
-      case '\r': out_ += "&#xD;"; break;
-      default: out_ += c;
-    }
-  }
-  out_ += '"';
+  out_ += '=';
+  AppendPlainAttribute(uri);
   declared_.push_back(prefix);
 }
 
@@ -261,7 +267,7 @@ void RdfWriter::WriteSimpleValue(const XMP_Node* node, const std::string& elemNa
 void RdfWriter::WritePrettySchema(size_t b, const std::string& about, XMP_Node* schema) {
   Indent(b + 2);
   out_ += kDescriptionStart;
-  AppendQuotedAttribute(about);
+  AppendPlainAttribute(about);
   StartDescription();
   DeclareTreePrefixes(schema, b + 4);
   out_ += '>';
@@ -332,7 +338,7 @@ void RdfWriter::WritePrettyProperty(XMP_Node* node, size_t n, bool asRdfValue) {
 void RdfWriter::WriteCompactDescription(XMP_Node* root, size_t b) {
   Indent(b + 2);
   out_ += kDescriptionStart;
-  AppendQuotedAttribute(root->name);
+  AppendPlainAttribute(root->name);
   StartDescription();
   for (const XMP_NodeOwner& schema : root->children) DeclareTreePrefixes(schema.get(), b + 4);
   bool allAttributes = true;
@@ -471,7 +477,7 @@ void WriteRdfPacket(std::string* out, XMPMeta* meta, std::string* trailer, XMP_O
   } else if (root->children.empty()) {
     writer.Indent(b + 2);
     *out += kDescriptionStart;
-    writer.AppendQuotedAttribute(root->name);
+    writer.AppendPlainAttribute(root->name);
     *out += "/>";
     writer.Newline();
   } else {

@@ -113,6 +113,18 @@ TEST_P(RealPacketSplitTest, ParsesAlikeSplitAtEveryOffset) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, RealPacketSplitTest, ::testing::ValuesIn(kXmpFixtures));
 
+// The declaration names the packet's own encoding, which is no longer what
+// the XML parser reads once the text is converted to UTF-8.
+TEST_F(PacketParserTest, WidePacketsWithADeclarationParse) {
+  const std::string body = XmpDescription("<ex:a>caf\xC3\xA9 \xF0\x9F\x98\x80</ex:a>");
+  const std::string expected = ParseToDump(body);
+  for (const char* name : {"UTF-16", "UTF-16BE", "UTF-16LE", "UTF-32", "UTF-32BE", "UTF-32LE"}) {
+    const std::string declared = "<?xml version='1.0' encoding='" + std::string(name) + "'?>" + body;
+    // iconv's plain "UTF-16" and "UTF-32" write a byte-order mark themselves.
+    EXPECT_EQ(ParseToDump(TranscodeWithIconv(declared, name, false)), expected) << name;
+  }
+}
+
 TEST_F(PacketParserTest, ControlCharactersSurviveAsBytes) {
   const std::string packet = XmpDescription(
       "<ex:raw>a\x01z</ex:raw><ex:ref>b&#x1F;y</ex:ref><ex:plain>&#x41;&#xA;</ex:plain>"

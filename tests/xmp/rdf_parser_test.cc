@@ -147,6 +147,106 @@ TEST_F(RdfParserTest, EquivalentSpellingsGiveOneTree) {
   }
 }
 
+struct RdfTreeCase {
+  const char* label;
+  const char* rdf;  // node elements below rdf:RDF
+  const char* expected;
+};
+
+TEST_F(RdfParserTest, SnippetsAndTheirTrees) {
+  const RdfTreeCase cases[] = {
+      {"alt-text array with its x-default item put first",
+       "<rdf:Description><ex:t><rdf:Alt><rdf:li xml:lang='de'>D</rdf:li><rdf:li xml:lang='en-us'>E</rdf:li>"
+       "<rdf:li xml:lang='x-default'>X</rdf:li></rdf:Alt></ex:t></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:t\" {0x00001E00}\n"
+       "      \"[]\" = \"X\" {0x00000050}\n"
+       "        ? \"xml:lang\" = \"x-default\" {0x00000020}\n"
+       "      \"[]\" = \"E\" {0x00000050}\n"
+       "        ? \"xml:lang\" = \"en-US\" {0x00000020}\n"
+       "      \"[]\" = \"D\" {0x00000050}\n"
+       "        ? \"xml:lang\" = \"de\" {0x00000020}\n"},
+      {"two-item alt-text array: the other item takes the x-default value",
+       "<rdf:Description><ex:t><rdf:Alt><rdf:li xml:lang='de'>D</rdf:li>"
+       "<rdf:li xml:lang='x-default'>X</rdf:li></rdf:Alt></ex:t></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:t\" {0x00001E00}\n"
+       "      \"[]\" = \"X\" {0x00000050}\n"
+       "        ? \"xml:lang\" = \"x-default\" {0x00000020}\n"
+       "      \"[]\" = \"X\" {0x00000050}\n"
+       "        ? \"xml:lang\" = \"de\" {0x00000020}\n"},
+      {"an item without a language keeps a plain alternative array",
+       "<rdf:Description><ex:t><rdf:Alt><rdf:li xml:lang='de'>D</rdf:li><rdf:li>X</rdf:li></rdf:Alt></ex:t>"
+       "</rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:t\" {0x00000E00}\n"
+       "      \"[]\" = \"D\" {0x00000050}\n"
+       "        ? \"xml:lang\" = \"de\" {0x00000020}\n"
+       "      \"[]\" = \"X\" {0x00000000}\n"},
+      {"typed node gives a struct with rdf:type",
+       "<rdf:Description><ex:s><ot:Thing ot:f='1'/></ex:s></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:s\" {0x00000190}\n"
+       "      ? \"rdf:type\" = \"http://example.com/other/:Thing\" {0x00000020}\n"
+       "      \"ot:f\" = \"1\" {0x00000000}\n"},
+      {"typed node with a language on its property",
+       "<rdf:Description><ex:s xml:lang='fr'><ot:Thing><ot:f>1</ot:f></ot:Thing></ex:s></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:s\" {0x000001D0}\n"
+       "      ? \"xml:lang\" = \"fr\" {0x00000020}\n"
+       "      ? \"rdf:type\" = \"http://example.com/other/:Thing\" {0x00000020}\n"
+       "      \"ot:f\" = \"1\" {0x00000000}\n"},
+      {"empty element with rdf:resource and a qualifier",
+       "<rdf:Description><ex:r rdf:resource='http://x/' ot:q='1'/></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:r\" = \"http://x/\" {0x00000012}\n"
+       "      ? \"ot:q\" = \"1\" {0x00000020}\n"},
+      {"empty element with rdf:value and a language",
+       "<rdf:Description><ex:v rdf:value='v' xml:lang='EN-gb'/></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:v\" = \"v\" {0x00000050}\n"
+       "      ? \"xml:lang\" = \"en-GB\" {0x00000020}\n"},
+      {"rdf:value with an xml:lang field",
+       "<rdf:Description><ex:v rdf:parseType='Resource'><ot:q>1</ot:q><rdf:value>v</rdf:value>"
+       "<xml:lang>de</xml:lang></ex:v></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:v\" = \"v\" {0x00000050}\n"
+       "      ? \"xml:lang\" = \"de\" {0x00000020}\n"
+       "      ? \"ot:q\" = \"1\" {0x00000020}\n"},
+      {"iX:changes inside a struct is read",
+       "<rdf:Description><ex:s rdf:parseType='Resource'><iX:changes>c</iX:changes></ex:s></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:s\" {0x00000100}\n"
+       "      \"iX:changes\" = \"c\" {0x00000000}\n"},
+      {"nested arrays and an empty element",
+       "<rdf:Description><ex:b><rdf:Bag><rdf:li><rdf:Seq><rdf:li>1</rdf:li></rdf:Seq></rdf:li><rdf:li/>"
+       "</rdf:Bag></ex:b></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:b\" {0x00000200}\n"
+       "      \"[]\" {0x00000600}\n"
+       "        \"[]\" = \"1\" {0x00000000}\n"
+       "      \"[]\" {0x00000000}\n"},
+      {"literal text in pieces", "<rdf:Description><ex:l>a<!-- c -->b<![CDATA[<c>]]>d</ex:l></rdf:Description>",
+       "\"\" {0x00000000}\n"
+       "  \"http://example.com/ex/\" = \"ex:\" {0x80000000}\n"
+       "    \"ex:l\" = \"ab<c>d\" {0x00000000}\n"},
+  };
+  for (const RdfTreeCase& c : cases) {
+    std::string dump = ParseToDump(XmpPacket(c.rdf));
+    EXPECT_EQ(dump, c.expected) << c.label;
+  }
+}
+
 // 100,000 properties in one schema are read in linear time.
 TEST_F(RdfParserTest, ManyPropertiesInOneSchema) {
   std::string body;

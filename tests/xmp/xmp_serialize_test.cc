@@ -286,6 +286,7 @@ TEST_F(SerializeTest, PaddingSizes) {
 TEST_F(SerializeTest, RoundTripsGiveTheSameTree) {
   std::vector<std::string> packets;
   for (const char* name : kXmpFixtures) packets.push_back(ReadXmpFixture(name));
+  packets.push_back(XmpPacket("<rdf:Description rdf:about='a&amp;#x41;&quot;&lt;b\x01' ex:a='1'/>"));
   packets.push_back(XmpDescription(
       "<ex:a>a&lt;b\t\x01&amp;#x41;\"q\" &amp;#xA;</ex:a><ex:u rdf:resource='u&amp;v'/>"
       "<ex:qual rdf:value='v' xml:lang='en' ot:q='1'/><ex:gen rdf:value='v' ot:q='1'/>"
