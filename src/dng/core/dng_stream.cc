@@ -7,6 +7,7 @@
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_memory_allocator.h"
 #include "dng/core/dng_memory_block.h"
+#include "dng/core/dng_pixel_kernels.h"
 #include "dng/core/dng_rounding.h"
 #include "dng/core/dng_tag_types.h"
 
@@ -117,7 +118,7 @@ void dng_stream::GetBytes(void* data, uint32_t count) {
     uint32_t available = window_end_ - window_start_;
     if (offset <= available) {
       uint32_t n = std::min(count, available - offset);
-      std::memcpy(out, data_ + offset, n);
+      if (n != 0) dng_pixel_kernels.CopyBlock(data_ + offset, out, n);
       position_ += n;
       out += n;
       count -= n;
@@ -167,7 +168,7 @@ void dng_stream::PutBytes(const void* data, uint32_t count) {
   uint32_t end = position_ + count;
   uint32_t offset = position_ - window_start_;
   if (dirty_ && offset <= window_end_ - window_start_ && count <= buffer_size_ - offset) {
-    std::memcpy(data_ + offset, in, count);
+    dng_pixel_kernels.CopyBlock(in, data_ + offset, count);
     window_end_ = std::max(window_end_, end);
     position_ = end;
     return;
@@ -177,7 +178,7 @@ void dng_stream::PutBytes(const void* data, uint32_t count) {
     window_start_ = position_;
     window_end_ = end;
     dirty_ = true;
-    std::memcpy(data_, in, count);
+    dng_pixel_kernels.CopyBlock(in, data_, count);
     position_ = end;
     return;
   }

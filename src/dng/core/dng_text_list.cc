@@ -7,6 +7,7 @@
 #include "dng/core/dng_allocation.h"
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_memory_block.h"
+#include "dng/core/dng_pixel_kernels.h"
 
 dng_text_list::~dng_text_list() {
   for (uint32_t i = 0; i < count_; ++i) delete entries_[i];
@@ -20,7 +21,7 @@ void dng_text_list::GrowCapacity(uint32_t n) {
   if (wanted > UINT32_MAX) wanted = UINT32_MAX;
   auto* grown = static_cast<dng_text**>(dng_raw_malloc(static_cast<size_t>(wanted) * sizeof(dng_text*)));
   if (grown == nullptr) throw_dng_code(dng_code_memory);
-  if (count_ != 0) std::memcpy(grown, entries_, size_t{count_} * sizeof(dng_text*));
+  if (count_ != 0) dng_pixel_kernels.CopyBlock(entries_, grown, count_ * static_cast<uint32_t>(sizeof(dng_text*)));
   std::free(entries_);
   entries_ = grown;
   capacity_ = static_cast<uint32_t>(wanted);
