@@ -39,6 +39,14 @@ void dng_memory_stream::StorageResize(uint32_t length) {
     pages_[page_count_] = allocator_.NewBlock(page_size_);
     ++page_count_;
   }
+  // Bytes that join the stream read as zeros, never as what a page held
+  // before or whatever the allocator returned.
+  for (uint32_t offset = storage_length_; offset < length;) {
+    uint32_t within = offset % page_size_;
+    uint32_t n = std::min(length - offset, page_size_ - within);
+    std::memset(pages_[offset / page_size_]->Buffer_uint8() + within, 0, n);
+    offset += n;
+  }
   storage_length_ = length;
 }
 

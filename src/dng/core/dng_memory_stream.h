@@ -9,8 +9,8 @@ class dng_memory_allocator;
 class dng_memory_block;
 
 // Owns its pages, which are never freed before destruction (also when the
-// length shrinks). Allocation failures, and lengths past 0xFFFFFFFF, raise
-// 100005.
+// length shrinks). Bytes that the length grows over read as zeros.
+// Allocation failures, and lengths past 0xFFFFFFFF, raise 100005.
 class dng_memory_stream : public dng_stream {
  public:
   // page_size of 0 raises 100000.

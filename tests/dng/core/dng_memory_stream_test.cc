@@ -78,6 +78,21 @@ TEST(MemoryStream, AFailedPageRaisesMemoryAndKeepsTheStreamWhole) {
   EXPECT_EQ(stream.TotalLength(), 0u);
 }
 
+TEST(MemoryStream, GapsAndRegrownBytesReadAsZeros) {
+  dng_memory_stream stream(default_memory_allocator, nullptr, 64);
+  std::vector<uint8_t> ones(5000, 0xFF);
+  stream.PutBytes(ones.data(), 5000);
+  stream.Resize(10);
+  stream.SeekForWrite(6000);
+  stream.PutBytes(ones.data(), 4096);  // the length grows over 10..5999 again
+  std::vector<uint8_t> back(6000);
+  stream.SeekForRead(0);
+  stream.GetBytes(back.data(), 6000);
+  std::vector<uint8_t> expected(6000, 0);
+  std::fill(expected.begin(), expected.begin() + 10, 0xFF);
+  EXPECT_EQ(back, expected);
+}
+
 TEST(MemoryStream, PageSizeZeroIsRefused) {
   StderrCapture quiet;
   EXPECT_EQ(code_of([] { dng_memory_stream stream(default_memory_allocator, nullptr, 0); }), dng_code_unknown);
