@@ -76,7 +76,7 @@ class dng_stream {
 
   uint8_t GetUInt8() {
     uint32_t offset = position_ - window_start_;
-    if (offset < window_end_ - window_start_) {
+    if (offset < window_end_ - window_start_) [[likely]] {
       ++position_;
       return data_[offset];
     }
@@ -135,9 +135,10 @@ class dng_stream {
  private:
   // count bytes from the window when they are all there, else GetBytes.
   void GetRaw(void* out, uint32_t count) {
+    // A position before the window makes offset huge, so the 64-bit sum
+    // fails the test without wrapping.
     uint32_t offset = position_ - window_start_;
-    uint32_t available = window_end_ - window_start_;
-    if (offset <= available && count <= available - offset) {
+    if (uint64_t{offset} + count <= window_end_ - window_start_) [[likely]] {
       std::memcpy(out, data_ + offset, count);
       position_ += count;
       return;
