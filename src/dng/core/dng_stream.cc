@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "dng/core/dng_cancel_hook.h"
+#include "dng/core/dng_area_task.h"  // dng_cancel_hook
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_memory_allocator.h"
 #include "dng/core/dng_memory_block.h"

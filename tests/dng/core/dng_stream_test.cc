@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "dng/core/dng_area_task.h"  // dng_cancel_hook
 #include "dng/core/dng_byte_order_guard.h"
-#include "dng/core/dng_cancel_hook.h"
 #include "dng/core/dng_memory_allocator.h"
 #include "dng/core/dng_memory_block.h"
 #include "dng/core/dng_tag_types.h"
