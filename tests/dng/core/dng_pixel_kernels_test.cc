@@ -620,6 +620,29 @@ INSTANTIATE_TEST_SUITE_P(
         SlotCase{"Curves", check_curves},
         SlotCase{"Filters", check_filters}));
 
+TEST(PixelKernels, ThreePlaneInterleaveBothWays) {
+  // The demosaic output: padded planar rows into interleaved pixels, and back.
+  std::mt19937 rng(17);
+  for (uint32_t cols : {1u, 7u, 8u, 33u, 200u}) {
+    const uint32_t rows = 3, pad = cols + 5;
+    const std::vector<uint16_t> planar = random_samples<uint16_t>(rng, size_t(rows) * 3 * pad);
+    std::vector<uint16_t> packed(size_t(rows) * 3 * cols, 0), expected(packed.size());
+    for (uint32_t r = 0; r < rows; ++r)
+      for (uint32_t c = 0; c < cols; ++c)
+        for (uint32_t p = 0; p < 3; ++p) expected[(r * cols + c) * 3 + p] = planar[(r * 3 + p) * pad + c];
+    dng_pixel_kernels.BlitAreaU16(planar.data(), packed.data(), rows, cols, 3, int32_t(3 * pad), 1,
+                                  int32_t(pad), int32_t(3 * cols), 3, 1);
+    ASSERT_EQ(packed, expected) << cols;
+    std::vector<uint16_t> back(planar.size(), 0), back_expected(planar.size(), 0);
+    for (uint32_t r = 0; r < rows; ++r)
+      for (uint32_t c = 0; c < cols; ++c)
+        for (uint32_t p = 0; p < 3; ++p) back_expected[(r * 3 + p) * pad + c] = planar[(r * 3 + p) * pad + c];
+    dng_pixel_kernels.BlitAreaU16(packed.data(), back.data(), rows, cols, 3, int32_t(3 * cols), 3, 1,
+                                  int32_t(3 * pad), 1, int32_t(pad));
+    ASSERT_EQ(back, back_expected) << cols;
+  }
+}
+
 TEST(PixelKernels, DocumentedExamples) {
   const uint8_t bytes[3] = {0, 1, 255};
   uint16_t biased[3] = {};
