@@ -21,17 +21,6 @@ dng_stream::dng_stream(dng_cancel_hook* hook, uint32_t buffer_size, int32_t orig
   data_ = static_cast<uint8_t*>(own_buffer_.Buffer());
 }
 
-dng_stream::dng_stream(const void* data, uint32_t count, int32_t original_file_offset)
-    : length_known_(true),
-      view_(true),
-      length_(count),
-      original_file_offset_(original_file_offset),
-      data_(static_cast<uint8_t*>(const_cast<void*>(data))),
-      buffer_size_(count),
-      window_end_(count),
-      hook_(nullptr),
-      write_limit_code_(dng_code_unknown) {}
-
 dng_stream::~dng_stream() = default;
 
 uint32_t dng_stream::StorageLength() { throw_dng_code(dng_code_unknown); }

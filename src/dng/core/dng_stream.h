@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dng/core/dng_endian.h"
+#include "dng/core/dng_errors.h"
 #include "dng/core/dng_heap_buffer.h"
 #include "dng/core/dng_rational.h"
 
@@ -31,7 +32,17 @@ class dng_stream {
 
   // A read-only view over count bytes of caller memory, which must outlive
   // the stream. Reading past count raises 100011; writing raises 100000.
-  dng_stream(const void* data, uint32_t count, int32_t original_file_offset = 0);
+  // Inline, so that a reader looping over a local view sees its window.
+  dng_stream(const void* data, uint32_t count, int32_t original_file_offset = 0)
+      : length_known_(true),
+        view_(true),
+        length_(count),
+        original_file_offset_(original_file_offset),
+        data_(static_cast<uint8_t*>(const_cast<void*>(data))),
+        buffer_size_(count),
+        window_end_(count),
+        hook_(nullptr),
+        write_limit_code_(dng_code_unknown) {}
 
   virtual ~dng_stream();
 
