@@ -41,17 +41,19 @@ uint32_t dng_stream::TotalLength() {
 }
 
 void dng_stream::SeekForRead(uint32_t position) {
+  CursorScope scope(*this);
   if (position > TotalLength()) throw_dng_code(dng_code_end_of_file);
   position_ = position;
 }
 
 uint32_t dng_stream::OriginalFilePosition() const {
   if (original_file_offset_ == -1) return 0xFFFFFFFFu;
-  return static_cast<uint32_t>(original_file_offset_) + position_;
+  return static_cast<uint32_t>(original_file_offset_) + Position();
 }
 
 void dng_stream::FlushBuffer() {
   if (!dirty_) return;
+  CursorScope scope(*this);
   PollCancel();
   StorageWrite(data_, window_end_ - window_start_, window_start_);
   if (length_known_ && length_ < window_end_) length_ = window_end_;
@@ -62,6 +64,7 @@ void dng_stream::FlushBuffer() {
 
 void dng_stream::Resize(uint32_t length) {
   FlushBuffer();
+  CursorScope scope(*this);
   if (length != TotalLength()) {
     StorageResize(length);
     length_ = length;
@@ -101,6 +104,7 @@ void dng_stream::Refill() {
 }
 
 void dng_stream::GetBytes(void* data, uint32_t count) {
+  CursorScope scope(*this);
   uint8_t* out = static_cast<uint8_t*>(data);
   while (count != 0) {
     uint32_t offset = position_ - window_start_;
@@ -152,6 +156,7 @@ double dng_stream::GetReal64() {
 void dng_stream::PutBytes(const void* data, uint32_t count) {
   if (view_) throw_dng_code(dng_code_unknown);
   if (count == 0) return;
+  CursorScope scope(*this);
   if (count > UINT32_MAX - position_) throw_dng_code(write_limit_code_);
   const uint8_t* in = static_cast<const uint8_t*>(data);
   uint32_t end = position_ + count;
@@ -181,6 +186,7 @@ void dng_stream::PutBytes(const void* data, uint32_t count) {
 }
 
 void dng_stream::PutUInt8(uint8_t value) {
+  CursorScope scope(*this);
   uint32_t offset = position_ - window_start_;
   if (dirty_ && offset <= window_end_ - window_start_ && offset < buffer_size_ && position_ != UINT32_MAX) {
     data_[offset] = value;

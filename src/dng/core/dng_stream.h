@@ -3,6 +3,7 @@
 // value conversions, and an abstract storage of four operations.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -42,7 +43,9 @@ class dng_stream {
         buffer_size_(count),
         window_end_(count),
         hook_(nullptr),
-        write_limit_code_(dng_code_unknown) {}
+        write_limit_code_(dng_code_unknown) {
+    Attach();
+  }
 
   virtual ~dng_stream();
 
@@ -59,13 +62,18 @@ class dng_stream {
   // into the window and not yet flushed.
   uint32_t TotalLength();
 
-  uint32_t Position() const { return position_; }
+  uint32_t Position() const {
+    return next_ != nullptr ? window_start_ + static_cast<uint32_t>(next_ - data_) : position_;
+  }
 
   // Sets the position; beyond the length raises 100011 and leaves the
   // position unchanged. The length itself is allowed.
   void SeekForRead(uint32_t position);
   // Sets the position without any check.
-  void SeekForWrite(uint32_t position) { position_ = position; }
+  void SeekForWrite(uint32_t position) {
+    CursorScope scope(*this);
+    position_ = position;
+  }
 
   // original-file offset + position, or 0xFFFFFFFF when the stream was not
   // cut from a file.
@@ -86,11 +94,7 @@ class dng_stream {
   void GetBytes(void* data, uint32_t count);
 
   uint8_t GetUInt8() {
-    uint32_t offset = position_ - window_start_;
-    if (offset < window_end_ - window_start_) [[likely]] {
-      ++position_;
-      return data_[offset];
-    }
+    if (next_ < end_) [[likely]] return *next_++;
     uint8_t value;
     GetBytes(&value, 1);
     return value;
@@ -146,16 +150,48 @@ class dng_stream {
  private:
   // count bytes from the window when they are all there, else GetBytes.
   void GetRaw(void* out, uint32_t count) {
-    // A position before the window makes offset huge, so the 64-bit sum
-    // fails the test without wrapping.
-    uint32_t offset = position_ - window_start_;
-    if (uint64_t{offset} + count <= window_end_ - window_start_) [[likely]] {
-      std::memcpy(out, data_ + offset, count);
-      position_ += count;
+    if (end_ - next_ >= static_cast<std::ptrdiff_t>(count)) [[likely]] {
+      std::memcpy(out, next_, count);
+      next_ += count;
       return;
     }
     GetBytes(out, count);
   }
+
+  // The read cursor. While next_ is set the position is window_start_ +
+  // (next_ - data_) and end_ marks the window end in the buffer; otherwise
+  // position_ holds it and both are null. Every operation other than the
+  // inline reads detaches first and attaches again when it is done.
+  void Detach() {
+    if (next_ != nullptr) {
+      position_ = Position();
+      next_ = nullptr;
+      end_ = nullptr;
+    }
+  }
+  void Attach() {
+    next_ = nullptr;
+    end_ = nullptr;
+    uint32_t offset = position_ - window_start_;
+    uint32_t size = window_end_ - window_start_;
+    if (data_ != nullptr && offset <= size) {
+      next_ = data_ + offset;
+      end_ = data_ + size;
+    }
+  }
+  // Detaches for its lifetime (also when an exception leaves); nested
+  // scopes attach only when the outermost one ends.
+  struct CursorScope {
+    explicit CursorScope(dng_stream& stream) : s(stream) {
+      if (s.detached_++ == 0) s.Detach();
+    }
+    ~CursorScope() {
+      if (--s.detached_ == 0) s.Attach();
+    }
+    CursorScope(const CursorScope&) = delete;
+    CursorScope& operator=(const CursorScope&) = delete;
+    dng_stream& s;
+  };
   void PollCancel();
   // Fills the window around the position (100011 when the position is at
   // or past the length).
@@ -168,6 +204,9 @@ class dng_stream {
   uint32_t length_ = 0;
   int32_t original_file_offset_;
   uint32_t position_ = 0;
+  const uint8_t* next_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  uint32_t detached_ = 0;  // depth of CursorScope
   dng_heap_buffer own_buffer_;
   uint8_t* data_ = nullptr;
   uint32_t buffer_size_;

@@ -255,6 +255,58 @@ TEST(Stream, ReadsAfterWritesSeeTheWrittenBytes) {
   EXPECT_EQ(stream.Bytes(), model);
 }
 
+TEST(Stream, InlineGettersAndPuttersKeepThePositionWithWrites) {
+  // Single values read and written in random order, positions checked
+  // after every step against a plain vector.
+  StderrCapture quiet;
+  std::mt19937 random(11);
+  std::vector<uint8_t> model = random_bytes(9000, 12);
+  CountingStream stream(model);
+  for (int round = 0; round < 20000; ++round) {
+    uint32_t op = random() % 6;
+    uint32_t position = stream.Position();
+    if (op == 0) {
+      stream.SeekForWrite(std::uniform_int_distribution<uint32_t>(0, static_cast<uint32_t>(model.size()) + 3)(random));
+    } else if (op <= 2) {
+      uint32_t size = op == 1 ? 1 : 2;
+      uint32_t available = position < model.size() ? static_cast<uint32_t>(model.size()) - position : 0;
+      uint32_t expected = op == 1 ? (available >= 1 ? model[position] : 0)
+                                  : (available >= 2 ? model[position] | model[position + 1] << 8 : 0);
+      uint32_t got = 0;
+      int32_t code = code_of([&] { got = op == 1 ? stream.GetUInt8() : stream.GetUInt16(); });
+      if (available >= size) {
+        ASSERT_EQ(code, 0) << round;
+        ASSERT_EQ(got, expected) << round;
+        ASSERT_EQ(stream.Position(), position + size) << round;
+      } else {
+        ASSERT_EQ(code, dng_code_end_of_file) << round;
+        ASSERT_EQ(stream.Position(), position + available) << round;
+      }
+    } else if (op == 3) {
+      uint32_t value = random();
+      code_of([&] { stream.GetUInt32(); });  // moves on (or to the end)
+      position = stream.Position();
+      stream.PutUInt8(static_cast<uint8_t>(value));
+      if (model.size() < size_t{position} + 1) model.resize(size_t{position} + 1);
+      model[position] = static_cast<uint8_t>(value);
+      ASSERT_EQ(stream.Position(), position + 1) << round;
+    } else if (op == 4) {
+      uint16_t value = static_cast<uint16_t>(random());
+      stream.PutUInt16(value);
+      if (model.size() < size_t{position} + 2) model.resize(size_t{position} + 2);
+      model[position] = static_cast<uint8_t>(value);
+      model[position + 1] = static_cast<uint8_t>(value >> 8);
+      ASSERT_EQ(stream.Position(), position + 2) << round;
+    } else {
+      ASSERT_EQ(stream.OriginalFilePosition(), position) << round;
+      if (random() % 8 == 0) stream.FlushBuffer();
+      ASSERT_EQ(stream.Position(), position) << round;
+    }
+  }
+  stream.FlushBuffer();
+  EXPECT_EQ(stream.Bytes(), model);
+}
+
 TEST(Stream, WritesEndingPast32BitsAreRefused) {
   StderrCapture quiet;
   CountingStream stream({});
