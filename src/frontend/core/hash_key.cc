@@ -21,13 +21,12 @@ constexpr size_t kStreamBuffer = 256 * 1024;
 }  // namespace
 
 std::string hash_key_base_name(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  const char* backslash = std::strrchr(path, '\\');
-  const char* last = slash > backslash ? slash : backslash;
+  // A backslash is an ordinary file-name character: "a\\b.jpg" is one name.
+  const char* last = std::strrchr(path, '/');
   return last != nullptr ? std::string(last + 1) : std::string(path);
 }
 
-bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize]) {
+bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize], const std::atomic<bool>* cancel) {
   std::memset(digest, 0, kSha512DigestSize);
   // Non-blocking open and a regular-file check: a FIFO or device that
   // matches an image extension must not stall the run.
@@ -50,15 +49,20 @@ bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize]) {
   sha512_start(&state);
   uint8_t piece[kReadPiece];
   size_t n;
-  while ((n = fread(piece, 1, sizeof piece, file)) > 0) sha512_feed(&state, piece, n);
-  bool failed = ferror(file) != 0;
+  bool stopped = false;
+  while (!(stopped = cancel != nullptr && cancel->load(std::memory_order_relaxed)) &&
+         (n = fread(piece, 1, sizeof piece, file)) > 0) {
+    sha512_feed(&state, piece, n);
+  }
+  bool failed = stopped || ferror(file) != 0;
   fclose(file);
   if (failed) return false;
   sha512_finish(&state, digest);
   return true;
 }
 
-bool make_hash_key(uint8_t* digest, ExifTimeSource& exif, const char* path, std::string* key) {
+bool make_hash_key(uint8_t* digest, ExifTimeSource& exif, const char* path, std::string* key,
+                   const std::atomic<bool>* cancel) {
   bool ok = true;
   std::string base = hash_key_base_name(path);
 
@@ -86,7 +90,7 @@ bool make_hash_key(uint8_t* digest, ExifTimeSource& exif, const char* path, std:
 
   *key = base + "/" + std::to_string(size) + "/" + modified + "/" + exif_time;
 
-  if (digest != nullptr && !hash_file_digest(path, digest)) ok = false;
+  if (digest != nullptr && !hash_file_digest(path, digest, cancel)) ok = false;
   return ok;
 }
 

@@ -287,8 +287,9 @@ TEST(DatabaseFolderCutTest, TheFolderIsCutAtTheLastSeparatorUnlessItIsTheFirstCh
       {"/photos/2009/a.jpg", "/photos/2009"},
       {"a.jpg", "a.jpg"},        // no separator: the whole path
       {"/a.jpg", "/a.jpg"},      // the only separator is the first character
-      {"/x/a\\b.jpg", "/x/a"},   // a backslash counts as a separator too
-      {"c:\\dir/sub\\a.jpg", "c:\\dir/sub"},
+      {"/x/a\\b.jpg", "/x"},     // a backslash is part of the name
+      {"/x/a\\b\\", "/x"},
+      {"c:\\dir/sub\\a.jpg", "c:\\dir"},
       {"rel/a.jpg", "rel"},
   };
   for (const Case& c : cases) {

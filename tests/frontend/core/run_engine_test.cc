@@ -16,6 +16,9 @@
 
 #include "frontend/core/exif_time.h"
 #include "platform/files.h"
+#include "frontend/core/hash_key.h"
+#include "frontend/core/hashes_model.h"
+#include "support/child_process.h"
 #include "support/fake_worker.h"
 #include "support/image_writers.h"
 #include "support/temp_folder.h"
@@ -43,6 +46,10 @@ class FakeRunUi : public frontend::RunUi {
   bool closed = false;
   int store_hashes_cleared = 0;
   frontend::RunEngine* engine = nullptr;
+  // Called on the test's thread while it waits for the run to end.
+  std::function<void()> while_waiting;
+  // Line 1 texts, in order (the run thread writes, the test reads after).
+  std::vector<std::string> lines;
 
   bool askOkCancel(const std::string& text) override {
     questions.push_back(text);
@@ -55,8 +62,12 @@ class FakeRunUi : public frontend::RunUi {
     std::lock_guard<std::mutex> g(mutex_);
     messages.push_back(text);
   }
-  void setProgressLine(int line, const std::string&) override {
+  void setProgressLine(int line, const std::string& text) override {
     if (line != 1) return;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      lines.push_back(text);
+    }
     if (++progress_updates == stop_after_updates && engine != nullptr) engine->stop();
   }
   void closeProgress() override { closed = true; }
@@ -64,6 +75,7 @@ class FakeRunUi : public frontend::RunUi {
     auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!run_ended()) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the run did not end";
+      if (while_waiting) while_waiting();
       std::this_thread::sleep_for(2ms);
     }
   }
@@ -252,7 +264,7 @@ TEST_F(RunEngineTest, APathTooLongForARecordIsAnErrorWithoutAWorker) {
   std::string path = jpeg("long" + middle + name);
   ASSERT_EQ(path.size(), 401u);
   auto outcome = engine(fake_worker_path()).runVerification(config({folder}));
-  EXPECT_NE(run_log().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)"),
+  EXPECT_NE(run_log().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)\n"),
             std::string::npos)
       << run_log();
   EXPECT_TRUE(fake_transcript(root_).empty());
@@ -389,6 +401,163 @@ TEST_F(RunEngineTest, HashesStoredThenCheckedAfterMovingRenamingAndAltering) {
                              "\tStored hash based on image in " + dir_.sub("h") + "\n"),
             std::string::npos)
       << run_log();
+}
+
+
+TEST_F(RunEngineTest, AStoppedRunIsStoredAsCancelled) {
+  for (int i = 0; i < 6; ++i) jpeg("stop/" + std::to_string(10 + i) + ".jpg");
+  // One worker: the second file waits for the first file's answer, so at
+  // the third file's progress line one answer has been recorded.
+  ui_.stop_after_updates = 3;
+  auto c = config({dir_.sub("stop")});
+  c.max_sub_processes = 1;
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "Cancelled by user.");
+  auto run = rows("select status, num_valid from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0), "Cancelled by user.");
+  EXPECT_GE(std::stoi(text(run[0], 1)), 1);
+  EXPECT_NE(run_log().find("\n\nCancelled by user.\n"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("\nCancelled by user.\nVerification Checks"), std::string::npos) << run_log();
+  EXPECT_EQ(run_log().find("Finished normally"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, NamesWithLineBreaksAreNeverSentToAWorker) {
+  // "evil.jpg" is sound; the damaged "evil.jpg\n00.jpg" must not be taken
+  // for it (the worker reads requests line by line).
+  jpeg("lb/evil.jpg");
+  jpeg("lb/good.jpg");
+  for (const char* name : {"lb/evil.jpg\n00.jpg", "lb/cr\r.jpg", "lb/bad.jpg"}) {
+    std::string path = jpeg(name, 256);
+    ASSERT_TRUE(truncate_to(path, 0.5)) << name;
+  }
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("lb")}));
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_NE(outcome.summary.find("Total valid: 2\nTotal invalid: 1\nTotal indeterminate: 0\nTotal error: 2\n"),
+            std::string::npos)
+      << outcome.summary;
+  auto details = rows("select path, code, message from detail order by path");
+  ASSERT_EQ(details.size(), 3u);
+  EXPECT_EQ(text(details[0], 0), dir_.sub("lb/bad.jpg"));
+  EXPECT_EQ(text(details[0], 1), "B");
+  EXPECT_EQ(text(details[1], 0), dir_.sub("lb/cr\r.jpg"));
+  EXPECT_EQ(text(details[2], 0), dir_.sub("lb/evil.jpg\n00.jpg"));
+  for (size_t i = 1; i < 3; ++i) {
+    EXPECT_EQ(text(details[i], 1), "E");
+    EXPECT_EQ(text(details[i], 2), "file name contains a line break");
+  }
+  EXPECT_NE(run_log().find("\nFinished normally.\n"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, ABackslashIsPartOfTheNameForStoredHashesAndPurge) {
+  std::string odd = jpeg("bs/a\\b.jpg");
+  auto c = config({dir_.sub("bs")});
+  c.store_hashes = true;
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_NE(outcome.summary.find("Total valid: 1 (1 hashes stored)\n"), std::string::npos) << outcome.summary;
+  auto stored = rows("select key, path from hash_key join hash_path on hash_path_id = hash_path.rowid");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(text(stored[0], 0).rfind("a\\b.jpg/", 0), 0u) << text(stored[0], 0);
+  EXPECT_EQ(text(stored[0], 1), dir_.sub("bs"));
+
+  // Purging a folder named like the part before the backslash leaves it.
+  frontend::ManageHashesModel hashes(db_, ui_);
+  auto yes = [](const std::string&) { return true; };
+  EXPECT_EQ(hashes.OnBnClickedPurge(dir_.sub("bs/a"), yes), frontend::PurgeOutcome::kFailed);
+  EXPECT_EQ(rows("select key from hash_key").size(), 1u);
+  EXPECT_EQ(hashes.OnBnClickedPurge(dir_.sub("bs"), yes), frontend::PurgeOutcome::kPurged);
+  EXPECT_TRUE(rows("select key from hash_key").empty());
+}
+
+// The position of this process's reading of a file, -1 while it has none
+// open.
+long long read_position(const std::string& path) {
+  long long position = -1;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[4096];
+    std::string name = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = readlink(name.c_str(), link, sizeof link - 1);
+    if (n <= 0 || std::string(link, static_cast<size_t>(n)) != path) continue;
+    std::string info = read_file("/proc/self/fdinfo/" + std::to_string(fd));
+    auto at = info.find("pos:");
+    if (at != std::string::npos) position = std::max(position, std::stoll(info.substr(at + 4)));
+  }
+  return position;
+}
+
+TEST_F(RunEngineTest, StopIsSeenWhileALargeFileIsHashed) {
+  // A sparse file far too large to hash in the test's time: 1 TiB of zeros.
+  std::string big = dir_.write_file("big/huge.jpg", "");
+  ASSERT_EQ(truncate(big.c_str(), 1LL << 40), 0);
+  std::string key;
+  frontend::ExaminerExifTimeSource exif;
+  frontend::make_hash_key(nullptr, exif, big.c_str(), &key);
+  const uint8_t reference[64] = {1};
+  ASSERT_TRUE(frontend::db_put_hash(db_, reference, big.c_str(), key.c_str()));
+
+  auto c = config({dir_.sub("big")});
+  c.check_hashes = true;
+  c.check_structure = false;
+  auto& e = engine(corvex_path());
+  bool pressed = false;
+  ui_.while_waiting = [&] {
+    // Stop once the digest has begun to read the file.
+    if (!pressed && read_position(big) > 0) {
+      pressed = true;
+      e.stop();
+    }
+  };
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(outcome.status, "Cancelled by user.");
+  EXPECT_NE(outcome.summary.find("Total hash error: 0\n"), std::string::npos) << outcome.summary;
+  EXPECT_TRUE(rows("select path from detail").empty());
+}
+
+TEST_F(RunEngineTest, AFolderThatCannotBeReadIsAnErrorNamedInTheRunLog) {
+  jpeg("locked/inside.jpg");
+  jpeg("open/good.jpg");
+  ASSERT_EQ(chmod(dir_.sub("locked").c_str(), 0), 0);
+  std::string report = dir_.sub("report.txt");
+  std::string db_path = dir_.sub("qx_main.sqlite3");
+  auto c = config({dir_.sub("locked"), dir_.sub("open")});
+  // The run needs a user for whom the folder is closed: root is not one.
+  int rc = run_unprivileged(dir_.path(), [&] {
+    frontend::RunLog log;
+    frontend::Database db(log);
+    if (!frontend::db_open(db, db_path)) return 3;
+    frontend::HashContext hashes(db, log, std::make_unique<frontend::ExaminerExifTimeSource>());
+    FakeRunUi ui;
+    frontend::RunEngine e(ui, log, log, db, hashes, frontend::PoolConfig{corvex_path(), root_, {}});
+    auto outcome = e.runVerification(c);
+    e.quit();
+    FILE* f = fopen(report.c_str(), "w");
+    if (f == nullptr) return 2;
+    fprintf(f, "%s\n----\n%s", outcome.status.c_str(), outcome.summary.c_str());
+    std::string t = log.text();
+    fprintf(f, "\n----\n%s", t.c_str());
+    fclose(f);
+    frontend::db_close(db);
+    return 0;
+  });
+  chmod(dir_.sub("locked").c_str(), 0755);
+  if (rc == kCannotDropRoot) GTEST_SKIP() << "root cannot be given up here";
+  ASSERT_EQ(rc, 0);
+  std::string seen = read_file(report);
+  std::string log;
+  for (char ch : seen.substr(seen.rfind("\n----\n") + 6)) {
+    if (ch != '\r') log.push_back(ch);
+  }
+  EXPECT_NE(log.find("Processing error: " + dir_.sub("locked") + "\n\t(can't be read: Permission denied)\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(seen.find("Total processed: 2\nTotal skipped: 0\nTotal hashes kept: 0 (not verified)\n"
+                      "Total valid: 1\nTotal invalid: 0\nTotal indeterminate: 0\nTotal error: 1\n"),
+            std::string::npos)
+      << seen;
+  auto details = rows("select path, code from detail");
+  ASSERT_EQ(details.size(), 1u);
+  EXPECT_EQ(text(details[0], 0), dir_.sub("locked"));
 }
 
 }  // namespace
