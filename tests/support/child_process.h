@@ -55,15 +55,27 @@ inline int run_unprivileged(const std::string& folder, const std::function<int()
   });
 }
 
-// As run_in_child, with files limited to limit bytes; SIGXFSZ is ignored,
-// so writing past the limit is an error (EFBIG), not the child's end.
+// As run_in_child, with files limited to limit bytes (the soft limit: the
+// body may lift it again before it writes what it reports); SIGXFSZ is
+// ignored, so writing past the limit is an error (EFBIG), not the end.
 inline int run_with_file_size_limit(rlim_t limit, const std::function<int()>& body) {
   return run_in_child([&] {
     signal(SIGXFSZ, SIG_IGN);
-    struct rlimit r{limit, limit};
+    struct rlimit r;
+    if (getrlimit(RLIMIT_FSIZE, &r) != 0) return 2;
+    r.rlim_cur = limit;
     if (setrlimit(RLIMIT_FSIZE, &r) != 0) return 2;
     return body();
   });
+}
+
+// Lifts the soft file-size limit to the hard one.
+inline void lift_file_size_limit() {
+  struct rlimit r;
+  if (getrlimit(RLIMIT_FSIZE, &r) == 0) {
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_FSIZE, &r);
+  }
 }
 
 }  // namespace testing_support

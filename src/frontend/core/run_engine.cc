@@ -359,8 +359,8 @@ void RunEngine::endOfRun() {
   if (db_errors > 0) {
     // Whatever else the status says, it tells that the record is not whole.
     char line[200];
-    snprintf(line, sizeof line, "\n%s (%d database error%s)\n", kResultsLostStatus, db_errors,
-             db_errors == 1 ? "" : "s");
+    snprintf(line, sizeof line, "\nNot all results were stored in the database (%d database error%s).\n",
+             db_errors, db_errors == 1 ? "" : "s");
     log_.appendRunLogNotice(line);
     reporter_.add_to_status(kResultsLostStatus);
   }

@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -469,6 +472,11 @@ TEST_F(RunEngineTest, ABackslashIsPartOfTheNameForStoredHashesAndPurge) {
   EXPECT_TRUE(rows("select key from hash_key").empty());
 }
 
+std::string* nullptr_message() {
+  static std::string ignored;
+  return &ignored;
+}
+
 // The position of this process's reading of a file, -1 while it has none
 // open.
 long long read_position(const std::string& path) {
@@ -558,6 +566,209 @@ TEST_F(RunEngineTest, AFolderThatCannotBeReadIsAnErrorNamedInTheRunLog) {
   auto details = rows("select path, code from detail");
   ASSERT_EQ(details.size(), 1u);
   EXPECT_EQ(text(details[0], 0), dir_.sub("locked"));
+}
+
+
+// Whole runs against a database that other connections hold, that fills
+// up, or whose front end is killed.
+class RunStorageTest : public RunEngineTest {
+ protected:
+  std::string db_path() { return dir_.sub("qx_main.sqlite3"); }
+  // count damaged JPEGs (cut in half) in folder.
+  void damaged(const std::string& folder, int count, int size = 64) {
+    for (int i = 0; i < count; ++i) {
+      std::string path = jpeg(folder + "/" + std::to_string(1000 + i) + ".jpg", size);
+      ASSERT_TRUE(truncate_to(path, 0.5));
+    }
+  }
+  // A run of its own in this (child) process: a connection of its own on
+  // the same file. Writes "<status>\n----\n<run log>" to report.
+  int child_run(const RunConfig& c, const std::string& report) {
+    frontend::RunLog log;
+    frontend::Database db(log);
+    if (!frontend::db_open(db, db_path())) return 3;
+    frontend::HashContext hashes(db, log, std::make_unique<frontend::ExaminerExifTimeSource>());
+    FakeRunUi ui;
+    frontend::RunEngine e(ui, log, log, db, hashes, frontend::PoolConfig{corvex_path(), root_, {}});
+    auto outcome = e.runVerification(c);
+    e.quit();
+    frontend::db_close(db);
+    lift_file_size_limit();
+    FILE* f = fopen(report.c_str(), "w");
+    if (f == nullptr) return 2;
+    std::string t = log.text();
+    fprintf(f, "%s\n----\n%s", outcome.status.c_str(), t.c_str());
+    fclose(f);
+    return 0;
+  }
+  // The report's status and run log ("\r\n" read as "\n").
+  static std::pair<std::string, std::string> read_report(const std::string& report) {
+    std::string seen = read_file(report);
+    auto cut = seen.find("\n----\n");
+    if (cut == std::string::npos) return {"<no report>", ""};
+    std::string log;
+    for (char ch : seen.substr(cut + 6)) {
+      if (ch != '\r') log.push_back(ch);
+    }
+    return {seen.substr(0, cut), log};
+  }
+};
+
+int exec(sqlite3* db, const char* statement) { return sqlite3_exec(db, statement, nullptr, nullptr, nullptr); }
+
+TEST_F(RunStorageTest, ARunWaitsWhileAnotherConnectionReadsTheDatabase) {
+  damaged("held", 20);
+  jpeg("held/good.jpg");
+  // Another connection keeps a read transaction open. Each time it sees the
+  // front end waiting to write (a third connection cannot start reading
+  // then), it lets go, waits until the write is through, and reads again.
+  std::atomic<bool> done{false};
+  std::atomic<int> waits_seen{0};
+  std::thread reader([&] {
+    sqlite3* r = nullptr;
+    sqlite3* probe = nullptr;
+    sqlite3_open(db_path().c_str(), &r);
+    sqlite3_open(db_path().c_str(), &probe);
+    sqlite3_busy_timeout(r, 60000);
+    auto writer_waiting = [&] { return exec(probe, "select count(*) from run") == SQLITE_BUSY; };
+    while (!done) {
+      if (exec(r, "begin") != SQLITE_OK || exec(r, "select count(*) from run") != SQLITE_OK) break;
+      while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);
+      if (!done) ++waits_seen;
+      exec(r, "rollback");
+      while (!done && writer_waiting()) std::this_thread::sleep_for(1ms);
+    }
+    sqlite3_close(probe);
+    sqlite3_close(r);
+  });
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("held")}));
+  done = true;
+  reader.join();
+  EXPECT_GT(waits_seen.load(), 0);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_EQ(run_log().find("DB ERROR"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("\nFinished normally.\n"), std::string::npos);
+  auto run = rows("select run_sk, status, num_invalid, stop_dt from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 1), "OK");
+  EXPECT_EQ(text(run[0], 2), "20");
+  EXPECT_NE(text(run[0], 3), "<null>");
+  EXPECT_EQ(rows("select path from detail where run_id = " + text(run[0], 0)).size(), 20u);
+  EXPECT_EQ(rows("select path from folder where run_id = " + text(run[0], 0)).size(), 1u);
+  EXPECT_EQ(rows("select data from note where run_id = " + text(run[0], 0)).size(), 1u);
+}
+
+TEST_F(RunStorageTest, TwoFrontEndsOnOneDataFolderStoreEverything) {
+  damaged("first", 60);
+  damaged("second", 60);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::string report = dir_.sub("second.txt");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The other front end starts when this one does.
+    char byte;
+    close(go[1]);
+    if (read(go[0], &byte, 1) != 1) _exit(4);
+    _exit(child_run(config({dir_.sub("second")}), report));
+  }
+  close(go[0]);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  close(go[1]);
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("first")}));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  auto [other_status, other_log] = read_report(report);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_EQ(other_status, "") << other_log;
+  EXPECT_EQ(run_log().find("DB ERROR"), std::string::npos) << run_log();
+  EXPECT_EQ(other_log.find("DB ERROR"), std::string::npos) << other_log;
+
+  auto runs = rows("select run_sk, status, num_invalid from run order by run_sk");
+  ASSERT_EQ(runs.size(), 2u);
+  for (const auto& run : runs) {
+    EXPECT_EQ(text(run, 1), "OK");
+    EXPECT_EQ(text(run, 2), "60");
+    EXPECT_EQ(rows("select path from detail where run_id = " + text(run, 0)).size(), 60u);
+    EXPECT_EQ(rows("select data from note where run_id = " + text(run, 0)).size(), 1u);
+  }
+  EXPECT_TRUE(rows("select path from detail where run_id = 0").empty());
+}
+
+TEST_F(RunStorageTest, ResultsThatCannotBeStoredEndTheRunWithAStatusThatSaysSo) {
+  damaged("locked", 2);
+  jpeg("locked/good.jpg");
+  // Another connection holds the file for the whole run, longer than the
+  // front end waits.
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(db_path().c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(exec(holder, "begin exclusive"), SQLITE_OK);
+  db_.set_busy_timeout(200ms);
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("locked")}));
+  exec(holder, "rollback");
+  sqlite3_close(holder);
+  EXPECT_EQ(outcome.status, "Not all results were stored in the database.");
+  EXPECT_EQ(run_log().find("Finished normally"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("\nDB ERROR: database is locked\n"), std::string::npos) << run_log();
+  EXPECT_THAT(run_log(), ::testing::HasSubstr("\nNot all results were stored in the database ("));
+}
+
+TEST_F(RunStorageTest, DatabaseErrorsOnAFullDiskAreShownAndTheStatusSaysResultsWereLost) {
+  std::string folder = "full-" + std::string(60, 'f');
+  damaged(folder, 300);
+  struct stat st;
+  ASSERT_EQ(stat(db_path().c_str(), &st), 0);
+  std::string report = dir_.sub("report.txt");
+  // Room for some pages of detail rows, not for all: the run log's cap is
+  // passed before the file is full.
+  int rc = run_with_file_size_limit(static_cast<rlim_t>(st.st_size) + 24 * 1024,
+                                    [&] { return child_run(config({dir_.sub(folder)}), report); });
+  struct stat after;
+  ASSERT_EQ(stat(db_path().c_str(), &after), 0);
+  EXPECT_LE(after.st_size, st.st_size + 24 * 1024);
+  ASSERT_EQ(rc, 0);
+  auto [status, log] = read_report(report);
+  EXPECT_EQ(status, "Not all results were stored in the database.");
+  EXPECT_NE(log.find("Additional results not shown here"), std::string::npos) << log;
+  EXPECT_NE(log.find("\nDB ERROR: "), std::string::npos) << log;
+  EXPECT_NE(log.find("\nNot all results were stored in the database ("), std::string::npos) << log;
+  EXPECT_EQ(log.find("Finished normally"), std::string::npos);
+  // Everything that was stored is sound.
+  EXPECT_EQ(text(rows("pragma integrity_check")[0], 0), "ok");
+}
+
+TEST_F(RunStorageTest, AKilledFrontEndLeavesASoundDatabaseWithEveryCommittedRow) {
+  damaged("many", 1500, 32);
+  std::string report = dir_.sub("report.txt");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto c = config({dir_.sub("many")});
+    c.max_sub_processes = 1;
+    _exit(child_run(c, report));
+  }
+  // Once committed detail rows show, the front end is killed mid-run.
+  size_t seen = 0;
+  auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (seen == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::vector<frontend::DbRow> found;
+    if (frontend::db_query_rows_quiet(db_, "select count(*) from detail", &found, nullptr_message()))
+      seen = std::stoul(text(found.at(0), 0));
+    if (seen == 0) std::this_thread::sleep_for(5ms);
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(seen, 0u);
+  ASSERT_LT(seen, 1500u) << "the run ended before it could be killed";
+  EXPECT_EQ(text(rows("pragma integrity_check")[0], 0), "ok");
+  auto run = rows("select stop_dt, status from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0), "<null>");  // shown as incomplete
+  EXPECT_GE(rows("select path from detail").size(), seen);
 }
 
 }  // namespace
