@@ -24,6 +24,10 @@ using Session = Database::Session;
 constexpr size_t kIntValueLength = 100;
 constexpr size_t kFolderValueLength = 1000;
 
+// The page cache of the connection, in KiB: room for a whole group of
+// writes with their index pages.
+constexpr int kCacheKiB = 32 * 1024;
+
 // The schema, one stage per release that changed it. Each stage is guarded
 // by a probe of a table it creates, so a database made by an older release
 // passes only through the stages it lacks.
@@ -300,7 +304,7 @@ void Database::note_busy_outcome(bool gave_up) {
 }
 
 bool Database::grouping_here() const {
-  return grouping_ && !group_failed_ && std::this_thread::get_id() == group_thread_;
+  return grouping_ && !group_failed_ && db_ != nullptr && std::this_thread::get_id() == group_thread_;
 }
 
 void Database::begin_write_group(size_t rows, std::chrono::milliseconds age) {
@@ -431,6 +435,7 @@ bool db_open(Database& db, const std::string& path) {
   }
   db.set_connection(connection);
   db.apply_busy_timeout();
+  sqlite3_exec(connection, db_format("pragma cache_size = -%d", kCacheKiB).c_str(), nullptr, nullptr, nullptr);
   return db_make_schema(db);
 }
 

@@ -22,7 +22,9 @@
 // on one thread (the run thread), that thread's folder, detail and digest
 // writes share one transaction, committed when it holds kGroupRows writes,
 // when it is kGroupAge old (a helper thread sees to that even while no write
-// comes), when another thread uses the connection, and at the end. Other
+// comes), when another thread uses the connection, and at the end. The
+// connection's page cache holds a whole group, so a group never takes the
+// file from readers before its commit. Other
 // connections see the rows once committed; a front end killed meanwhile
 // loses only the open group, and the file stays sound. When a group cannot
 // be committed its writes are made again one by one, and the rest of the
@@ -64,7 +66,7 @@ class Database {
   // How long a statement waits for another connection that holds the file.
   static constexpr std::chrono::milliseconds kBusyTimeout = std::chrono::seconds(30);
   // A group is committed at this many writes or this age.
-  static constexpr size_t kGroupRows = 1000;
+  static constexpr size_t kGroupRows = 5000;
   static constexpr std::chrono::milliseconds kGroupAge = std::chrono::seconds(1);
 
   explicit Database(RunLogSink& log) : log_(log) {}

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
+#include <memory>
 
 namespace frontend {
 
@@ -42,9 +42,15 @@ bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize], const
     close(fd);
     return false;
   }
-  // Reads of 10240 bytes from a large stream buffer: few system calls.
-  std::vector<char> stream_buffer(kStreamBuffer);
-  setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+  // Reads of 10240 bytes from a large stream buffer: few system calls. The
+  // buffer is no larger than the file needs (small files are the common
+  // case) and is not cleared first.
+  size_t buffer_size = kStreamBuffer;
+  if (status.st_size >= 0 && static_cast<uint64_t>(status.st_size) < buffer_size) {
+    buffer_size = static_cast<size_t>(status.st_size) + 1;
+  }
+  std::unique_ptr<char[]> stream_buffer(new char[buffer_size]);
+  setvbuf(file, stream_buffer.get(), _IOFBF, buffer_size);
   Sha512 state;
   sha512_start(&state);
   uint8_t piece[kReadPiece];
