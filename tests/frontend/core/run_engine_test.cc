@@ -263,11 +263,15 @@ TEST_F(RunEngineTest, APathTooLongForARecordIsAnErrorWithoutAWorker) {
   // 401 bytes: nested folders, then a name that makes up the rest.
   std::string folder = dir_.sub("long");
   std::string middle = "/" + std::string(200, 'm') + "/";
-  std::string name = std::string(401 - folder.size() - middle.size() - 4, 'n') + ".jpg";
+  std::string name = std::string(401 - folder.size() - middle.size() - 5, 'n') + "a.jpg";
   std::string path = jpeg("long" + middle + name);
   ASSERT_EQ(path.size(), 401u);
+  name.replace(name.size() - 5, 1, "b");
+  std::string next = jpeg("long" + middle + name);
   auto outcome = engine(fake_worker_path()).runVerification(config({folder}));
-  EXPECT_NE(run_log().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)\n"),
+  // Each notice ends its line, so the next file's line starts a line.
+  EXPECT_NE(run_log().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)\n"
+                           "Processing error: " + next + "\n\t(path too long)\n\t(Path too long)\n"),
             std::string::npos)
       << run_log();
   EXPECT_TRUE(fake_transcript(root_).empty());
