@@ -177,7 +177,7 @@ bool query_one(Database& db, const std::string& statement, std::string* value, s
   int rows = 0, columns = 0;
   if (!get_table(db, statement.c_str(), &table, &rows, &columns, message)) return false;
   if (rows == 0) {
-    *value = "0";
+    value->assign(1, '0');
     return true;
   }
   if (rows != 1 || columns != 1) {
