@@ -1,6 +1,7 @@
 // A whole verification run without a window, for timing: the run engine
 // with real corvex workers over one folder.
-//   headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] WORKFOLDER FOLDER
+//   headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] [--no-details]
+//                WORKFOLDER FOLDER
 // WORKFOLDER receives the settings, the database and the capture file.
 #include <chrono>
 #include <cstdio>
@@ -45,13 +46,17 @@ int main(int argc, char** argv) {
       config.check_hashes = true;
     } else if (option == "--no-structure") {
       config.check_structure = false;
+    } else if (option == "--no-details") {
+      config.db_details = false;
     } else {
       fprintf(stderr, "unknown option %s\n", option.c_str());
       return 2;
     }
   }
   if (argc - arg != 2) {
-    fprintf(stderr, "usage: headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] WORK FOLDER\n");
+    fprintf(stderr,
+            "usage: headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] [--no-details] "
+            "WORK FOLDER\n");
     return 2;
   }
   std::string work = argv[arg];

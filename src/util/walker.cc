@@ -44,8 +44,16 @@ void report_status_failure(const char* path, int err) {
   if (g_output_hook != nullptr) g_output_hook("\nERROR accessing %s (%s)\n\n", path, text.c_str());
 }
 
+// Tells the callback of a folder or entry the walk could not get into.
+int report_unreadable(const std::string& path, int depth, int err, WalkState& state) {
+  WalkInfo info{base_offset(path.c_str()), depth, err};
+  return state.callback(path.c_str(), nullptr, kWalkUnreadable, &info, state.user);
+}
+
 // Failures that belong to one entry only: the walk reports them and goes on.
-bool entry_failure(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP || err == ENAMETOOLONG; }
+bool entry_failure(int err) {
+  return err == ENOENT || err == ENOTDIR || err == ELOOP || err == ENAMETOOLONG || err == EACCES || err == EPERM;
+}
 
 int walk(const std::string& folder, int depth, WalkState& state, bool report_self) {
   if (report_self) {
@@ -60,7 +68,11 @@ int walk(const std::string& folder, int depth, WalkState& state, bool report_sel
   auto names = platform::list_folder(folder);
   if (!names) {
     int err = errno;
-    if (err == EACCES || err == EPERM) return 0;
+    if (err == EACCES || err == EPERM) {
+      // Passed over, but never in silence: the caller hears of it.
+      log_printf("Can't read folder %s: %s", folder.c_str(), platform::errno_text(err).c_str());
+      return report_unreadable(folder, depth, err, state);
+    }
     std::string pattern = entry_path(folder, "*");
     std::string text = platform::errno_text(err);
     log_printf("\n\nERROR: [%s] %s failed with error %d: %s\n", pattern.c_str(), "FindFirstFile", err, text.c_str());
@@ -74,6 +86,8 @@ int walk(const std::string& folder, int depth, WalkState& state, bool report_sel
     std::string path = entry_path(folder, name.c_str());
     if (path.size() >= PATH_MAX) {
       report_status_failure(path.c_str(), ENAMETOOLONG);
+      int rc = report_unreadable(path, depth + 1, ENAMETOOLONG, state);
+      if (rc != 0) return rc;
       continue;
     }
     struct stat st;
@@ -82,6 +96,8 @@ int walk(const std::string& folder, int depth, WalkState& state, bool report_sel
       if (entry_failure(err)) {
         // A dangling link, an entry removed since the listing, a link loop.
         report_status_failure(path.c_str(), err);
+        int rc = report_unreadable(path, depth + 1, err, state);
+        if (rc != 0) return rc;
         continue;
       }
       report_status_failure(path.c_str(), err);
@@ -113,7 +129,7 @@ int call_fn(int depth, const char* path, WalkCallback callback, bool is_folder, 
     report_status_failure(path, errno);
     return -1;
   }
-  WalkInfo info{base_offset(path), depth};
+  WalkInfo info{base_offset(path), depth, 0};
   return callback(path, &st, is_folder ? kWalkFolder : kWalkFile, &info, user);
 }
 
@@ -126,8 +142,8 @@ int walk_folder(const char* folder, WalkCallback callback, int depth, void* user
   return walk(folder != nullptr ? folder : "", depth, state, true);
 }
 
-int collect_file_name(const char* path, const struct stat*, int, const WalkInfo* info, void* user) {
-  if (info->level != 1) return 0;
+int collect_file_name(const char* path, const struct stat*, int kind, const WalkInfo* info, void* user) {
+  if (info->level != 1 || kind == kWalkUnreadable) return 0;
   auto* list = static_cast<FileList*>(user);
   if (list->count == list->capacity) {
     int grown_capacity = list->capacity + 2;

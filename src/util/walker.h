@@ -12,12 +12,16 @@
 struct WalkInfo {
   int base;   // offset of the base name within the path
   int level;  // depth: the start folder has the depth given to the walk
+  int error;  // kWalkUnreadable: the errno that kept the walk out
 };
 
-enum { kWalkFile = 1, kWalkFolder = 2 };
+enum { kWalkFile = 1, kWalkFolder = 2, kWalkUnreadable = 3 };
 
-// Called for each folder (kind 2) and file (kind 1). A non-zero result stops
-// the walk and becomes its result.
+// Called for each folder (kind 2) and file (kind 1), and (kind 3, with st
+// null unless the entry's status was had) for each folder that cannot be
+// listed and each entry whose status cannot be had or whose path is too
+// long; the walk goes on past those. A non-zero result stops the walk and
+// becomes its result.
 using WalkCallback = int (*)(const char* path, const struct stat* st, int kind, const WalkInfo* info, void* user);
 
 // Receives the text of a failure to get an entry's status (the front end's

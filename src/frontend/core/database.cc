@@ -10,6 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <thread>
+
+#include "util/trace.h"
 
 namespace frontend {
 
@@ -20,6 +23,10 @@ using Session = Database::Session;
 // Buffer sizes of the values read back: an integer and a hash folder.
 constexpr size_t kIntValueLength = 100;
 constexpr size_t kFolderValueLength = 1000;
+
+// The page cache of the connection, in KiB: room for a whole group of
+// writes with their index pages.
+constexpr int kCacheKiB = 32 * 1024;
 
 // The schema, one stage per release that changed it. Each stage is guarded
 // by a probe of a table it creates, so a database made by an older release
@@ -54,6 +61,32 @@ std::string library_text(const Database& db) {
   return sqlite3_errmsg(db.connection());
 }
 
+// The pause between two tries of a statement the library reported busy
+// without waiting (it does so where waiting could never end).
+constexpr std::chrono::milliseconds kBusyRetryPause{10};
+
+bool is_busy(int rc) { return (rc & 0xFF) == SQLITE_BUSY; }
+
+// Whether a statement that failed as busy may simply be tried again: outside
+// a transaction nothing was done, and a commit (or release) that could not
+// get the file leaves its transaction as it was.
+bool retryable(Database& db, const char* statement) {
+  if (sqlite3_get_autocommit(db.connection()) != 0) return true;
+  return strcmp(statement, "commit") == 0 || strncmp(statement, "release ", 8) == 0;
+}
+
+// Tries a statement again while the library reports it busy, within the
+// busy timeout. run gives the library's result code.
+template <typename Run>
+int with_busy_retry(Database& db, const char* statement, Run run) {
+  auto deadline = std::chrono::steady_clock::now() + db.busy_timeout();
+  for (;;) {
+    int rc = run();
+    if (!is_busy(rc) || !retryable(db, statement) || std::chrono::steady_clock::now() >= deadline) return rc;
+    std::this_thread::sleep_for(kBusyRetryPause);
+  }
+}
+
 // Runs a statement without a row callback. On failure *message holds the
 // statement's error text.
 bool exec_statement(Database& db, const char* statement, std::string* message) {
@@ -62,7 +95,12 @@ bool exec_statement(Database& db, const char* statement, std::string* message) {
     return false;
   }
   char* error = nullptr;
-  int rc = sqlite3_exec(db.connection(), statement, nullptr, nullptr, &error);
+  int rc = with_busy_retry(db, statement, [&] {
+    sqlite3_free(error);
+    error = nullptr;
+    return sqlite3_exec(db.connection(), statement, nullptr, nullptr, &error);
+  });
+  db.note_busy_outcome(is_busy(rc));
   if (rc == SQLITE_OK) return true;
   *message = error != nullptr ? error : sqlite3_errstr(rc);
   sqlite3_free(error);
@@ -75,6 +113,7 @@ void write_db_error(Database& db, const std::string& message) {
   line += message;
   line += "\n";
   db.write_log(std::move(line));
+  db.count_error();
 }
 
 // Runs a statement; a failure is written as a DB ERROR line.
@@ -93,6 +132,7 @@ void rollback(Database& db) {
 // The pieces of db_report_error, with the library text taken by the caller.
 void report_error_pieces(Database& db, const char* context, const char* detail,
                          const std::string& library) {
+  db.count_error();
   db.write_log("\n\nDB ERROR: ");
   db.write_log(context);
   if (detail != nullptr) db.write_log(detail);
@@ -116,12 +156,93 @@ bool get_table(Database& db, const char* statement, Table* table, int* rows, int
   }
   char** result = nullptr;
   char* error = nullptr;
-  int rc = sqlite3_get_table(db.connection(), statement, &result, rows, columns, &error);
+  int rc = with_busy_retry(db, statement, [&] {
+    sqlite3_free(error);
+    error = nullptr;
+    sqlite3_free_table(result);
+    result = nullptr;
+    return sqlite3_get_table(db.connection(), statement, &result, rows, columns, &error);
+  });
   table->reset(result);
   if (rc == SQLITE_OK) return true;
   *message = error != nullptr ? error : sqlite3_errstr(rc);
   sqlite3_free(error);
   return false;
+}
+
+// One value of a query that gives one row of one column ("0" without a
+// row); false with the error text on a failure or another shape.
+bool query_one(Database& db, const std::string& statement, std::string* value, std::string* message) {
+  Table table;
+  int rows = 0, columns = 0;
+  if (!get_table(db, statement.c_str(), &table, &rows, &columns, message)) return false;
+  if (rows == 0) {
+    value->assign(1, '0');
+    return true;
+  }
+  if (rows != 1 || columns != 1) {
+    *message = "unexpected result shape";
+    return false;
+  }
+  const char* text = table.get()[1];
+  *value = text != nullptr ? std::string(text, strnlen(text, kIntValueLength - 1)) : std::string();
+  return true;
+}
+
+// A digest store: the folder's hash_path row (found or added), then the key
+// added or its digest and folder replaced, all in one transaction (a
+// savepoint inside a group).
+bool attempt_digest(Database& db, const DbWrite& w, bool in_group, std::string* message) {
+  std::string folder = db_hash_folder_of(w.path.c_str());
+  const char* begin = in_group ? "savepoint put_hash" : "begin immediate transaction";
+  const char* end = in_group ? "release put_hash" : "commit";
+  if (!exec_statement(db, begin, message)) return false;
+  auto undo = [&] {
+    std::string ignored;
+    if (in_group) {
+      exec_statement(db, "rollback to put_hash", &ignored);
+      exec_statement(db, "release put_hash", &ignored);
+    } else if (sqlite3_get_autocommit(db.connection()) == 0) {
+      rollback(db);
+    }
+    return false;
+  };
+  std::string value;
+  if (!query_one(db, db_format("select rowid from hash_path where path = %Q", folder.c_str()), &value, message))
+    return undo();
+  int folder_id = static_cast<int>(strtol(value.c_str(), nullptr, 10));
+  if (folder_id == 0) {
+    if (!exec_statement(db, db_format("insert into hash_path (path) values(%Q)", folder.c_str()).c_str(), message))
+      return undo();
+    folder_id = static_cast<int>(sqlite3_last_insert_rowid(db.connection()));
+  }
+  if (!query_one(db, db_format("select rowid from hash_key where key = %Q", w.key.c_str()), &value, message))
+    return undo();
+  int key_id = static_cast<int>(strtol(value.c_str(), nullptr, 10));
+  std::string hex = hash_to_hex(w.digest.data());
+  std::string statement =
+      key_id == 0 ? db_format("insert into hash_key (key, hash_path_id, hash) values(%Q, %d, X'%s')",
+                              w.key.c_str(), folder_id, hex.c_str())
+                  : db_format("update hash_key set hash = X'%s', hash_path_id = %d where rowid = %d",
+                              hex.c_str(), folder_id, key_id);
+  if (!exec_statement(db, statement.c_str(), message) || !exec_statement(db, end, message)) return undo();
+  return true;
+}
+
+// Makes one write; nothing is reported.
+bool attempt_write(Database& db, const DbWrite& w, bool in_group, std::string* message) {
+  if (db.connection() == nullptr) {
+    *message = Database::kNoConnection;
+    return false;
+  }
+  if (w.kind == DbWrite::kDigest) return attempt_digest(db, w, in_group, message);
+  return exec_statement(db, w.statement.c_str(), message);
+}
+
+// "\nDB ERROR: <message>\n"; a detail row adds its statement.
+void report_write(Database& db, const DbWrite& w, const std::string& message) {
+  write_db_error(db, message);
+  if (w.kind == DbWrite::kDetail) db.write_log(w.statement + "\n");
 }
 
 struct StatementDeleter {
@@ -131,6 +252,12 @@ struct StatementDeleter {
 }  // namespace
 
 Database::~Database() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    flusher_stop_ = true;
+    flusher_wake_.notify_all();
+  }
+  if (flusher_.joinable()) flusher_.join();
   // The owner closes with db_close; this only keeps a forgotten connection
   // from leaking.
   if (db_ != nullptr) sqlite3_close(db_);
@@ -144,13 +271,143 @@ bool Database::is_open() const {
 Database::Session::Session(Database& db) : db_(db) {
   db_.mutex_.lock();
   ++db_.depth_;
+  // Another thread's work never runs inside the writing thread's group: it
+  // sees (and may start) transactions of its own.
+  if (db_.depth_ == 1 && db_.group_open_ && std::this_thread::get_id() != db_.group_thread_) db_.commit_group();
 }
 
 Database::Session::~Session() {
   std::vector<std::string> texts;
   if (--db_.depth_ == 0) texts.swap(db_.pending_);
   db_.mutex_.unlock();
-  for (const std::string& text : texts) db_.log_.appendRunLog(text.c_str());
+  // Database failures are notices: the run log's cap never hides them.
+  for (const std::string& text : texts) db_.log_.appendRunLogNotice(text.c_str());
+}
+
+void Database::set_busy_timeout(std::chrono::milliseconds timeout) {
+  Session session(*this);
+  busy_timeout_ = timeout;
+  apply_busy_timeout();
+}
+
+void Database::apply_busy_timeout() {
+  if (db_ != nullptr) sqlite3_busy_timeout(db_, waited_in_vain_ ? 0 : static_cast<int>(busy_timeout_.count()));
+}
+
+void Database::note_busy_outcome(bool gave_up) {
+  if (gave_up == waited_in_vain_) return;
+  // Once a statement has waited the whole timeout, the file is held for
+  // long: later writes fail at once until one gets through, rather than
+  // each waiting the whole time again.
+  waited_in_vain_ = gave_up;
+  apply_busy_timeout();
+}
+
+bool Database::grouping_here() const {
+  return grouping_ && !group_failed_ && db_ != nullptr && std::this_thread::get_id() == group_thread_;
+}
+
+void Database::begin_write_group(size_t rows, std::chrono::milliseconds age) {
+  {
+    Session session(*this);
+    grouping_ = true;
+    group_failed_ = false;
+    group_open_ = false;
+    group_thread_ = std::this_thread::get_id();
+    group_rows_ = rows > 0 ? rows : 1;
+    group_age_ = age;
+    group_writes_.clear();
+    flusher_stop_ = false;
+  }
+  flusher_ = std::thread([this] { flusher_loop(); });
+}
+
+void Database::end_write_group() {
+  {
+    Session session(*this);
+    if (group_open_) commit_group();
+    grouping_ = false;
+    flusher_stop_ = true;
+    flusher_wake_.notify_all();
+  }
+  if (flusher_.joinable()) flusher_.join();
+}
+
+void Database::flusher_loop() {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  while (!flusher_stop_) {
+    if (!group_open_) {
+      flusher_wake_.wait(lock);
+      continue;
+    }
+    auto due = group_started_ + group_age_;
+    if (std::chrono::steady_clock::now() < due) {
+      flusher_wake_.wait_until(lock, due);
+      continue;
+    }
+    lock.unlock();
+    { Session session(*this); }  // a session of another thread commits the group
+    lock.lock();
+  }
+}
+
+bool Database::open_group() {
+  std::string message;
+  if (!exec_statement(*this, "begin immediate transaction", &message)) {
+    log_printf("Can't begin a group of writes (%s); writing on its own", message.c_str());
+    return false;
+  }
+  group_open_ = true;
+  group_started_ = std::chrono::steady_clock::now();
+  group_writes_.clear();
+  flusher_wake_.notify_all();
+  return true;
+}
+
+void Database::commit_group() {
+  group_open_ = false;
+  std::string message;
+  if (exec_statement(*this, "commit", &message)) {
+    group_writes_.clear();
+    waited_in_vain_ = false;
+    return;
+  }
+  log_printf("Can't commit %zu grouped writes (%s); writing them one by one", group_writes_.size(), message.c_str());
+  if (sqlite3_get_autocommit(db_) == 0) rollback(*this);
+  recover_group();
+}
+
+void Database::recover_group() {
+  group_open_ = false;
+  group_failed_ = true;
+  std::vector<DbWrite> writes;
+  writes.swap(group_writes_);
+  for (const DbWrite& w : writes) {
+    std::string message;
+    if (!attempt_write(*this, w, false, &message)) report_write(*this, w, message);
+  }
+}
+
+bool Database::write(const DbWrite& w) {
+  if (grouping_here() && (group_open_ || open_group())) {
+    std::string message;
+    if (attempt_write(*this, w, true, &message)) {
+      group_writes_.push_back(w);
+      if (group_writes_.size() >= group_rows_) commit_group();
+      return true;
+    }
+    if (sqlite3_get_autocommit(db_) == 0) {
+      // Only this write was undone; the group goes on.
+      report_write(*this, w, message);
+      return false;
+    }
+    // The failure ended the group's transaction.
+    recover_group();
+  }
+  std::string message;
+  if (attempt_write(*this, w, false, &message)) return true;
+  report_write(*this, w, message);
+  return false;
 }
 
 std::string db_format(const char* format, ...) {
@@ -177,6 +434,8 @@ bool db_open(Database& db, const std::string& path) {
     return false;
   }
   db.set_connection(connection);
+  db.apply_busy_timeout();
+  sqlite3_exec(connection, db_format("pragma cache_size = -%d", kCacheKiB).c_str(), nullptr, nullptr, nullptr);
   return db_make_schema(db);
 }
 
@@ -290,6 +549,10 @@ bool db_query_rows_quiet(Database& db, const std::string& statement, std::vector
 
 bool db_close(Database& db) {
   Session session(db);
+  if (sqlite3* open = db.connection(); open != nullptr && sqlite3_get_autocommit(open) == 0) {
+    std::string ignored;
+    exec_statement(db, "commit", &ignored);
+  }
   sqlite3* connection = db.connection();
   db.set_connection(nullptr);
   if (connection == nullptr) return true;
@@ -322,7 +585,9 @@ int db_run_record(Database& db, int run_id, const char* status, const char* job,
 
 bool db_add_folder(Database& db, int run_id, const char* path) {
   Session session(db);
-  return exec_reported(db, db_format("insert into folder (run_id, path) values(%d, %Q)", run_id, path));
+  DbWrite w;
+  w.statement = db_format("insert into folder (run_id, path) values(%d, %Q)", run_id, path);
+  return db.write(w);
 }
 
 bool db_add_detail(Database& db, int run_id, const char* path, const char* message, char code,
@@ -333,15 +598,12 @@ bool db_add_detail(Database& db, int run_id, const char* path, const char* messa
   // one-character texts. A letter gives the same statement text as '%c'.
   const char code_text[2] = {code, '\0'};
   const char type_text[2] = {type, '\0'};
-  std::string statement = db_format(
+  DbWrite w;
+  w.kind = DbWrite::kDetail;
+  w.statement = db_format(
       "insert into detail (run_id, path, code, type, message) values(%d, %Q, %Q, %Q, %Q)", run_id,
       path, code_text, type_text, message != nullptr ? message : "");
-  std::string error;
-  if (exec_statement(db, statement.c_str(), &error)) return true;
-  write_db_error(db, error);
-  statement += "\n";
-  db.write_log(std::move(statement));
-  return false;
+  return db.write(w);
 }
 
 bool db_add_note(Database& db, int run_id, const char* data) {
@@ -389,10 +651,12 @@ bool db_get_hash(Database& db, const char* key, uint8_t out[64]) {
     line += key;
     line += "\n";
     db.write_log(std::move(line));
+    db.count_error();
     return false;
   }
   if (sqlite3_column_bytes(raw, 0) != 64) {
     db.write_log("\nERROR: hash in DB record wrong length\n");
+    db.count_error();
     return false;
   }
   std::memcpy(out, sqlite3_column_blob(raw, 0), 64);
@@ -405,53 +669,21 @@ bool db_get_hash(Database& db, const char* key, uint8_t out[64]) {
 
 std::string db_hash_folder_of(const char* path) {
   std::string folder(path);
-  size_t cut = folder.find_last_of("\\/");
+  // "/" is the only separator: a backslash is an ordinary character of a
+  // file name here.
+  size_t cut = folder.rfind('/');
   if (cut != std::string::npos && cut != 0) folder.resize(cut);
   return folder;
 }
 
 bool db_put_hash(Database& db, const uint8_t digest[64], const char* path, const char* key) {
   Session session(db);
-  std::string folder = db_hash_folder_of(path);
-  if (!exec_reported(db, "begin transaction")) return false;
-
-  std::string value;
-  if (!db_query_value(db, db_format("select rowid from hash_path where path = %Q", folder.c_str()),
-                      kIntValueLength, &value)) {
-    rollback(db);
-    return false;
-  }
-  int folder_id = static_cast<int>(strtol(value.c_str(), nullptr, 10));
-  std::string message;
-  if (folder_id == 0) {
-    if (!exec_statement(db, db_format("insert into hash_path (path) values(%Q)", folder.c_str()).c_str(),
-                        &message)) {
-      write_db_error(db, message);
-      rollback(db);
-      return false;
-    }
-    folder_id = static_cast<int>(sqlite3_last_insert_rowid(db.connection()));
-  }
-
-  int key_id = 0;
-  if (!db_query_int(db, db_format("select rowid from hash_key where key = %Q", key), &key_id)) {
-    rollback(db);
-    return false;
-  }
-
-  std::string hex = hash_to_hex(digest);
-  std::string statement =
-      key_id == 0 ? db_format("insert into hash_key (key, hash_path_id, hash) values(%Q, %d, X'%s')",
-                              key, folder_id, hex.c_str())
-                  : db_format("update hash_key set hash = X'%s', hash_path_id = %d where rowid = %d",
-                              hex.c_str(), folder_id, key_id);
-  if (!exec_statement(db, statement.c_str(), &message) ||
-      !exec_statement(db, "commit", &message)) {
-    write_db_error(db, message);
-    rollback(db);
-    return false;
-  }
-  return true;
+  DbWrite w;
+  w.kind = DbWrite::kDigest;
+  std::memcpy(w.digest.data(), digest, w.digest.size());
+  w.path = path;
+  w.key = key;
+  return db.write(w);
 }
 
 }  // namespace frontend

@@ -9,16 +9,38 @@
 // operations in one transaction holds lock() across them (sessions nest).
 //
 // Failures never throw: they are written into the run log ("\nDB ERROR: "
-// lines) and the operation answers false or 0. An empty holder (no
-// connection) fails every operation the same way without calling the
-// database library.
+// lines, as notices that the run log's cap never hides) and counted, and the
+// operation answers false or 0. An empty holder (no connection) fails every
+// operation the same way without calling the database library.
+//
+// Other connections (a second front end on the same data folder, a user
+// with a database shell) may hold the file for a while: every statement
+// waits for them up to the busy timeout, and a statement the library still
+// reports as busy is tried again within that time.
+//
+// Grouped writes: between begin_write_group() and end_write_group(), called
+// on one thread (the run thread), that thread's folder, detail and digest
+// writes share one transaction, committed when it holds kGroupRows writes,
+// when it is kGroupAge old (a helper thread sees to that even while no write
+// comes), when another thread uses the connection, and at the end. The
+// connection's page cache holds a whole group, so a group never takes the
+// file from readers before its commit. Other
+// connections see the rows once committed; a front end killed meanwhile
+// loses only the open group, and the file stays sound. When a group cannot
+// be committed its writes are made again one by one, and the rest of the
+// run writes row by row.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frontend/core/run_log.h"
@@ -27,10 +49,25 @@ struct sqlite3;
 
 namespace frontend {
 
+// One write of a run that can be made again: a statement (a folder row), a
+// detail row (its statement is shown with its failure) or a digest store.
+struct DbWrite {
+  enum Kind { kStatement, kDetail, kDigest };
+  Kind kind = kStatement;
+  std::string statement;          // kStatement, kDetail
+  std::array<uint8_t, 64> digest{};  // kDigest
+  std::string path, key;          // kDigest
+};
+
 class Database {
  public:
   // The error text used where the library has none: the holder is empty.
   static constexpr const char* kNoConnection = "no database open";
+  // How long a statement waits for another connection that holds the file.
+  static constexpr std::chrono::milliseconds kBusyTimeout = std::chrono::seconds(30);
+  // A group is committed at this many writes or this age.
+  static constexpr size_t kGroupRows = 5000;
+  static constexpr std::chrono::milliseconds kGroupAge = std::chrono::seconds(1);
 
   explicit Database(RunLogSink& log) : log_(log) {}
   ~Database();
@@ -62,12 +99,65 @@ class Database {
   // Queues a run-log text; call with a session held.
   void write_log(std::string text) { pending_.push_back(std::move(text)); }
 
+  // Failures written into the run log since the holder was made (any
+  // thread). A run compares the count at its start and at its end.
+  int error_count() const { return errors_.load(); }
+  // Call with a session held, once per failure reported.
+  void count_error() { errors_.fetch_add(1); }
+
+  // The waiting time for other connections; applied to the connection now
+  // and to every connection opened later. Tests shorten it.
+  void set_busy_timeout(std::chrono::milliseconds timeout);
+  // The time a busy statement is tried for now: none while failing fast.
+  std::chrono::milliseconds busy_timeout() const {
+    return waited_in_vain_ ? std::chrono::milliseconds(0) : busy_timeout_;
+  }
+  // Writes of the calling thread go into groups until end_write_group(),
+  // which commits the last one. The limits are for tests.
+  void begin_write_group(size_t rows = kGroupRows, std::chrono::milliseconds age = kGroupAge);
+  void end_write_group();
+
+  // For the write operations (session held): makes w, in the open group
+  // when the calling thread groups its writes, else on its own.
+  bool write(const DbWrite& w);
+  // Applies the busy timeout to a new connection (session held).
+  void apply_busy_timeout();
+  // After a statement (session held): busy to the end of the timeout, or
+  // through.
+  void note_busy_outcome(bool gave_up);
+
  private:
+  bool grouping_here() const;
+  bool open_group();
+  void commit_group();
+  // The group's transaction is gone: its writes are made one by one.
+  void recover_group();
+  void flusher_loop();
+
   RunLogSink& log_;
   mutable std::recursive_mutex mutex_;
   int depth_ = 0;                     // sessions held, under mutex_
   std::vector<std::string> pending_;  // run-log texts, under mutex_
   sqlite3* db_ = nullptr;
+  std::atomic<int> errors_{0};
+  std::chrono::milliseconds busy_timeout_ = kBusyTimeout;
+  // Set after a statement waited the whole timeout in vain; cleared by the
+  // next write that gets through. Meanwhile writes do not wait.
+  bool waited_in_vain_ = false;
+
+  // Grouped writes, under mutex_.
+  bool grouping_ = false;
+  bool group_failed_ = false;  // the run writes row by row from now on
+  bool group_open_ = false;
+  std::thread::id group_thread_;
+  size_t group_rows_ = kGroupRows;
+  std::chrono::milliseconds group_age_ = kGroupAge;
+  std::chrono::steady_clock::time_point group_started_;
+  std::vector<DbWrite> group_writes_;
+  // Commits a group that has reached its age.
+  std::condition_variable_any flusher_wake_;
+  bool flusher_stop_ = false;
+  std::thread flusher_;
 };
 
 // A statement text built with the library's formatter: %q doubles quotes,
@@ -155,9 +245,9 @@ bool db_get_hash(Database& db, const char* key, uint8_t out[64]);
 // or replaces its digest and folder.
 bool db_put_hash(Database& db, const uint8_t digest[64], const char* path, const char* key);
 
-// The folder part that db_put_hash records for a path: cut at the last "\\"
-// or "/" unless that is the first character; the whole path when there is
-// no such cut.
+// The folder part that db_put_hash records for a path: cut at the last "/"
+// unless that is the first character; the whole path when there is no such
+// cut. A backslash is an ordinary file-name character.
 std::string db_hash_folder_of(const char* path);
 
 }  // namespace frontend

@@ -30,7 +30,7 @@ bool HashContext::hash_check(const char* path, bool* no_reference, std::string* 
   if (!db_get_hash(db_, key.c_str(), stored)) return false;
   *no_reference = false;
   uint8_t digest[kSha512DigestSize];
-  make_hash_key(digest, *exif_, path, &key);
+  make_hash_key(digest, *exif_, path, &key, cancel_);
   if (std::memcmp(digest, stored, sizeof digest) == 0) return true;
   if (folder != nullptr) db_hash_folder(db_, key.c_str(), folder);
   return false;
@@ -39,7 +39,7 @@ bool HashContext::hash_check(const char* path, bool* no_reference, std::string* 
 bool HashContext::hash_store(const char* path) {
   std::string key;
   uint8_t digest[kSha512DigestSize];
-  make_hash_key(digest, *exif_, path, &key);
+  make_hash_key(digest, *exif_, path, &key, cancel_);
   static constexpr uint8_t kZero[kSha512DigestSize] = {};
   if (std::memcmp(digest, kZero, sizeof digest) == 0) return false;
   return db_put_hash(db_, digest, path, key.c_str());

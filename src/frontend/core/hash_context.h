@@ -3,6 +3,7 @@
 // the reference was made from.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,9 @@ class HashContext {
 
   // The run's CheckHashes option; off until set.
   void set_check_hashes(bool on) { check_hashes_ = on; }
+  // Stop: a digest in progress ends at its next piece when the flag is set
+  // (the check or store then fails; the caller looks at the flag).
+  void set_cancel_flag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
   // true when the file passes (always with CheckHashes off). On false,
   // *no_reference tells whether no digest was stored under the file's key;
@@ -40,6 +44,7 @@ class HashContext {
   RunLogSink& log_;
   std::unique_ptr<ExifTimeSource> exif_;
   bool check_hashes_ = false;
+  const std::atomic<bool>* cancel_ = nullptr;
 };
 
 // Compares the file at path with the file of the same name in folder and

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
+#include <memory>
 
 namespace frontend {
 
@@ -21,13 +21,12 @@ constexpr size_t kStreamBuffer = 256 * 1024;
 }  // namespace
 
 std::string hash_key_base_name(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  const char* backslash = std::strrchr(path, '\\');
-  const char* last = slash > backslash ? slash : backslash;
+  // A backslash is an ordinary file-name character: "a\\b.jpg" is one name.
+  const char* last = std::strrchr(path, '/');
   return last != nullptr ? std::string(last + 1) : std::string(path);
 }
 
-bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize]) {
+bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize], const std::atomic<bool>* cancel) {
   std::memset(digest, 0, kSha512DigestSize);
   // Non-blocking open and a regular-file check: a FIFO or device that
   // matches an image extension must not stall the run.
@@ -43,22 +42,33 @@ bool hash_file_digest(const char* path, uint8_t digest[kSha512DigestSize]) {
     close(fd);
     return false;
   }
-  // Reads of 10240 bytes from a large stream buffer: few system calls.
-  std::vector<char> stream_buffer(kStreamBuffer);
-  setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+  // Reads of 10240 bytes from a large stream buffer: few system calls. The
+  // buffer is no larger than the file needs (small files are the common
+  // case) and is not cleared first.
+  size_t buffer_size = kStreamBuffer;
+  if (status.st_size >= 0 && static_cast<uint64_t>(status.st_size) < buffer_size) {
+    buffer_size = static_cast<size_t>(status.st_size) + 1;
+  }
+  std::unique_ptr<char[]> stream_buffer(new char[buffer_size]);
+  setvbuf(file, stream_buffer.get(), _IOFBF, buffer_size);
   Sha512 state;
   sha512_start(&state);
   uint8_t piece[kReadPiece];
   size_t n;
-  while ((n = fread(piece, 1, sizeof piece, file)) > 0) sha512_feed(&state, piece, n);
-  bool failed = ferror(file) != 0;
+  bool stopped = false;
+  while (!(stopped = cancel != nullptr && cancel->load(std::memory_order_relaxed)) &&
+         (n = fread(piece, 1, sizeof piece, file)) > 0) {
+    sha512_feed(&state, piece, n);
+  }
+  bool failed = stopped || ferror(file) != 0;
   fclose(file);
   if (failed) return false;
   sha512_finish(&state, digest);
   return true;
 }
 
-bool make_hash_key(uint8_t* digest, ExifTimeSource& exif, const char* path, std::string* key) {
+bool make_hash_key(uint8_t* digest, ExifTimeSource& exif, const char* path, std::string* key,
+                   const std::atomic<bool>* cancel) {
   bool ok = true;
   std::string base = hash_key_base_name(path);
 
@@ -86,7 +96,7 @@ bool make_hash_key(uint8_t* digest, ExifTimeSource& exif, const char* path, std:
 
   *key = base + "/" + std::to_string(size) + "/" + modified + "/" + exif_time;
 
-  if (digest != nullptr && !hash_file_digest(path, digest)) ok = false;
+  if (digest != nullptr && !hash_file_digest(path, digest, cancel)) ok = false;
   return ok;
 }
 

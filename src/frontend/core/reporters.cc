@@ -22,6 +22,11 @@ void ErrorReporter::take_status(const char* text) {
   if (run_status_.empty()) run_status_ = text;
 }
 
+void ErrorReporter::add_to_status(const char* text) {
+  if (!run_status_.empty()) run_status_ += " ";
+  run_status_ += text;
+}
+
 void ErrorReporter::reportError(const char* text) {
   int err = errno;
   take_status(text);

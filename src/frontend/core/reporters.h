@@ -35,9 +35,13 @@ class ErrorReporter {
   // The first error text of the run; empty while there was none.
   const std::string& run_status() const { return run_status_; }
   void clear_run_status() { run_status_.clear(); }
+  // Makes text the run status when there is none yet (the first error
+  // wins), without a message or a log line.
+  void take_status(const char* text);
+  // Adds text to the run status (after a blank when there is one already).
+  void add_to_status(const char* text);
 
  private:
-  void take_status(const char* text);
 
   RunLogSink& log_;
   MessageBoxes& boxes_;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "examine/print_hook.h"
+#include "platform/files.h"
 #include "util/prefs.h"
 #include "util/trace.h"
 #include "util/walker.h"
@@ -28,16 +29,26 @@ constexpr int kStopByLimit = 3;  // the Max Invalid limit was passed
 // longest message next to it.
 constexpr size_t kMaxPathLength = 400;
 
+constexpr const char* kLineBreakInName = "file name contains a line break";
+constexpr const char* kCancelledStatus = "Cancelled by user.";
+constexpr const char* kResultsLostStatus = "Not all results were stored in the database.";
+
 // The walker reports entries it cannot get the status of through a plain
 // function; during a walk it goes to the walking run's log.
 RunLogSink* g_walk_log = nullptr;
 
 void walk_output(const char* format, ...) {
   if (g_walk_log == nullptr) return;
+  // Formatted at full length: the reason comes after a path that may be as
+  // long as the system allows.
   va_list args;
   va_start(args, format);
-  runLogVNotice(*g_walk_log, format, args);
+  char* text = nullptr;
+  int n = vasprintf(&text, format, args);
   va_end(args);
+  if (n < 0) return;
+  g_walk_log->appendRunLogNotice(text);
+  free(text);
 }
 
 char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -106,6 +117,7 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
   reporter_.clear_run_status();
 
   run_id_ = 0;
+  db_errors_at_start_ = db_.error_count();
   if (config.db_results) {
     run_id_ = db_run_record(db_, 0, nullptr, config.job_name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0);
   }
@@ -121,6 +133,7 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
   options.check_structure = config.check_structure;
   recorder_.start_run(options);
   hashes_.set_check_hashes(config.check_hashes);
+  hashes_.set_cancel_flag(&cancel_);
 
   max_invalid_ = config.max_invalid_infinite ? INT_MAX : strtol(config.max_invalid.c_str(), nullptr, 10);
   limit_stop_ = false;
@@ -146,7 +159,10 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
 }
 
 void RunEngine::runThread() {
+  // The run's rows go into the database in groups, not one commit each.
+  db_.begin_write_group();
   verifyFolders();
+  db_.end_write_group();
   if (!cancel_.load()) {
     ui_.closeProgress();
   } else {
@@ -190,10 +206,16 @@ void RunEngine::verifyFolders() {
 
 int RunEngine::walkCallback(const char* path, const struct stat*, int kind, const WalkInfo* info, void* user) {
   auto* self = static_cast<RunEngine*>(user);
-  if (kind != kWalkFile) return 0;
-  if (path[info->base] == '.') return 0;
-  self->files_in_folder_ += 1;
-  if (!self->verifyPath(path)) return kStopByFile;
+  if (kind == kWalkUnreadable) {
+    // A folder that cannot be listed, or an entry that cannot be reached:
+    // an error of the run, named with its reason.
+    self->recordUnreadable(path, info->error);
+  } else {
+    if (kind != kWalkFile) return 0;
+    if (path[info->base] == '.') return 0;
+    self->files_in_folder_ += 1;
+    if (!self->verifyPath(path)) return kStopByFile;
+  }
   const RunCounters& c = self->recorder_.counters();
   long bad = static_cast<long>(c.invalid) + c.indeterminate + c.error + c.hash_error;
   if (bad > self->max_invalid_) {
@@ -246,13 +268,27 @@ bool RunEngine::verifyPath(const std::string& path) {
   recorder_.in_flight().push_back(path);
   if (path.size() > kMaxPathLength) {
     recorder_.recordResult(path, 'E', type, "path too long", "verify");
-    log_.appendRunLogNotice("\t(Path too long)");
+    log_.appendRunLogNotice("\t(Path too long)\n");
+    return true;
+  }
+  // Requests are lines: a name holding a line break would be read by the
+  // worker as two lines, and its answer would belong to another file.
+  if (path.find_first_of("\r\n") != std::string::npos) {
+    recorder_.recordResult(path, 'E', type, kLineBreakInName, "verify");
     return true;
   }
 
   bool no_reference = false;
   std::string folder;
-  if (!hashes_.hash_check(path.c_str(), &no_reference, &folder)) {
+  bool passed = hashes_.hash_check(path.c_str(), &no_reference, &folder);
+  if (cancel_.load()) {
+    // Stop was pressed while the file was hashed: its digest is unfinished
+    // and says nothing about the file.
+    showCancelMessage();
+    log_printf("Cancelled");
+    return false;
+  }
+  if (!passed) {
     recorder_.recordResult(path, 'H', type, no_reference ? "no hash stored" : "hash comparison failed", "verify");
     if (!no_reference) {
       log_.appendRunLog(("\tStored hash based on image in " + folder + "\n").c_str());
@@ -274,6 +310,14 @@ bool RunEngine::verifyPath(const std::string& path) {
     case WorkerPool::Placement::kFailed: return false;
   }
   return false;
+}
+
+void RunEngine::recordUnreadable(const std::string& path, int err) {
+  recorder_.counters().processed += 1;
+  recorder_.in_flight().push_back(path);
+  std::string reason = platform::errno_text(err);
+  recorder_.recordResult(path, 'E', '?', err == ENAMETOOLONG ? "path too long: " + reason : "can't be read: " + reason,
+                         "walk");
 }
 
 void RunEngine::endOfRun() {
@@ -302,11 +346,23 @@ void RunEngine::endOfRun() {
   }
   recorder_.in_flight().clear();
 
+  int db_errors = db_.error_count() - db_errors_at_start_;
   if (cancel_.load()) {
     showCancelMessage();
     log_.appendRunLogNotice("\nCancelled by user.\n");
-  } else if (reporter_.run_status().empty()) {
+    // A stopped run did not check everything: its stored status says so
+    // unless an earlier error already is the status.
+    reporter_.take_status(kCancelledStatus);
+  } else if (reporter_.run_status().empty() && db_errors == 0) {
     log_.appendRunLogNotice("\nFinished normally.\n");
+  }
+  if (db_errors > 0) {
+    // Whatever else the status says, it tells that the record is not whole.
+    char line[200];
+    snprintf(line, sizeof line, "\nNot all results were stored in the database (%d database error%s).\n",
+             db_errors, db_errors == 1 ? "" : "s");
+    log_.appendRunLogNotice(line);
+    reporter_.add_to_status(kResultsLostStatus);
   }
 
   std::string summary = recorder_.buildSummary();

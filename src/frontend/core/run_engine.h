@@ -104,6 +104,8 @@ class RunEngine : private PoolSink, private RecorderServices {
   void verifyFolders();
   static int walkCallback(const char* path, const struct stat* st, int kind, const WalkInfo* info, void* user);
   bool verifyPath(const std::string& path);
+  // Records a folder or entry the walk could not get into as an error.
+  void recordUnreadable(const std::string& path, int err);
   void endOfRun();
   void showCancelMessage();
 
@@ -139,6 +141,7 @@ class RunEngine : private PoolSink, private RecorderServices {
   bool limit_stop_ = false;
   bool cancel_message_shown_ = false;
   int run_id_ = 0;
+  int db_errors_at_start_ = 0;
   int files_in_folder_ = 0;
   int64_t start_time_ = 0;
   std::map<std::string, long> skipped_extensions_;

@@ -83,6 +83,9 @@ void RunRecorder::recordResult(const std::string& path, char code, char type, co
     if (services_.hash_store(path)) {
       ++counters_.hashes_stored;
       if (code != 'G') ++counters_.hashes_stored_invalid_tiff;
+    } else if (cancel_.load()) {
+      // Stop ended the digest: the file keeps its verdict, without a
+      // reference (the summary shows the stored count apart).
     } else {
       text = "can't store hash";
       code = 'E';

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "frontend/core/job_file.h"
 #include "frontend/core/run_log.h"
 #include "frontend/ui/app_settings.h"
 #include "frontend/ui/widget_helpers.h"
@@ -92,13 +93,19 @@ void CCorvellaDlg::loadJob(const std::string& requested) {
     PropSetFree(current);
   }
   if (!prefs.Open(name.c_str())) {
+    // A file that exists but cannot be read is kept aside first: nothing
+    // saved later under the job's name may write over it.
+    bool kept = frontend::keepUnreadableJob(name, run_log_);
     message("Can't read Job: " + name);
+    bool was_default = name == "Default";
     name = "Default";
     // The user's own "Default" comes first; an empty one is made only when
     // that cannot be read either.
     if (!prefs.Open("Default")) {
+      bool safe = was_default ? kept : frontend::keepUnreadableJob("Default", run_log_);
       PROPSET* empty = PropSetOpen(nullptr);
-      if (empty != nullptr) PropSetRename(empty, "Default");
+      // Unnamed (so never saved) while an unreadable file holds the name.
+      if (empty != nullptr && safe) PropSetRename(empty, "Default");
       prefs.SetCurrent(empty);
       prefs.SetName("Default");
     }

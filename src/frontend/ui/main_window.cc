@@ -4,6 +4,7 @@
 #include "frontend/ui/main_window.h"
 #include "frontend/ui/widget_helpers.h"
 
+#include "frontend/core/job_file.h"
 #include "frontend/ui/about_dialog.h"
 #include "frontend/ui/examine_dialog.h"
 #include "frontend/ui/manage_hashes_dialog.h"
@@ -302,8 +303,9 @@ void CCorvellaDlg::openDefaultSet() {
   if (PropInit(property_root_.c_str())) {
     set = PropSetOpen("Default");
     if (set == nullptr) {
+      bool safe = frontend::keepUnreadableJob("Default", run_log_);
       set = PropSetOpen(nullptr);
-      if (set != nullptr) PropSetRename(set, "Default");
+      if (set != nullptr && safe) PropSetRename(set, "Default");
     }
   }
   prefs.SetCurrent(set);

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <functional>
 #include <string>
 #include <thread>
@@ -287,8 +291,9 @@ TEST(DatabaseFolderCutTest, TheFolderIsCutAtTheLastSeparatorUnlessItIsTheFirstCh
       {"/photos/2009/a.jpg", "/photos/2009"},
       {"a.jpg", "a.jpg"},        // no separator: the whole path
       {"/a.jpg", "/a.jpg"},      // the only separator is the first character
-      {"/x/a\\b.jpg", "/x/a"},   // a backslash counts as a separator too
-      {"c:\\dir/sub\\a.jpg", "c:\\dir/sub"},
+      {"/x/a\\b.jpg", "/x"},     // a backslash is part of the name
+      {"/x/a\\b\\", "/x"},
+      {"c:\\dir/sub\\a.jpg", "c:\\dir"},
       {"rel/a.jpg", "rel"},
   };
   for (const Case& c : cases) {
@@ -466,6 +471,100 @@ TEST(DatabaseLogTest, RunLogLinesAreWrittenAfterTheConnectionIsLetGo) {
               ElementsAre("\nDB ERROR: no such table: nope\n", "\nDB ERROR: NOT NULL constraint failed: run.job\n",
                           "\nDB ERROR: NOT NULL constraint failed: detail.path\n",
                           "insert into detail (run_id, path, code, type, message) values(1, NULL, 'B', 'J', 'm')\n"));
+}
+
+
+// Grouped writes, as a run makes them on its own thread.
+class DatabaseGroupTest : public DatabaseTest {
+ protected:
+  // Runs body on a thread of its own (the run thread) and waits for it.
+  void on_run_thread(const std::function<void()>& body) { std::thread(body).join(); }
+};
+
+TEST_F(DatabaseGroupTest, RowsShowToOtherConnectionsOnceTheGroupIsOldEnoughWithoutFurtherWrites) {
+  open();
+  RawDb other(path_);
+  std::atomic<bool> seen{false};
+  on_run_thread([&] {
+    db_.begin_write_group(1000, std::chrono::milliseconds(20));
+    EXPECT_TRUE(db_add_folder(db_, 1, "/a"));
+    EXPECT_TRUE(db_add_detail(db_, 1, "/a/x.jpg", "m", 'B', 'J'));
+    // No more writes: the group is committed by its age alone.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!seen && std::chrono::steady_clock::now() < deadline) {
+      seen = other.rows("select count(*) from detail") == std::vector<std::string>{"1"};
+      if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    db_.end_write_group();
+  });
+  EXPECT_TRUE(seen);
+  EXPECT_THAT(other.rows("select run_id, path from folder"), ElementsAre("1|/a"));
+}
+
+TEST_F(DatabaseGroupTest, AnotherThreadsWorkCommitsTheGroupFirst) {
+  open();
+  RawDb other(path_);
+  uint8_t digest[64] = {7};
+  std::mutex step;
+  std::condition_variable turn;
+  int stage = 0;
+  std::thread run([&] {
+    db_.begin_write_group(1000, std::chrono::hours(1));
+    EXPECT_TRUE(db_add_detail(db_, 2, "/p/a.jpg", "", 'B', 'J'));
+    EXPECT_TRUE(db_put_hash(db_, digest, "/p/a.jpg", "a.jpg/1/t/e"));
+    {
+      std::unique_lock<std::mutex> lock(step);
+      stage = 1;
+      turn.notify_all();
+      turn.wait(lock, [&] { return stage == 2; });
+    }
+    // Its next write starts another group.
+    EXPECT_TRUE(db_add_detail(db_, 2, "/p/b.jpg", "", 'B', 'J'));
+    db_.end_write_group();
+  });
+  {
+    std::unique_lock<std::mutex> lock(step);
+    turn.wait(lock, [&] { return stage == 1; });
+  }
+  // Uncommitted, so far: another connection does not see the rows.
+  EXPECT_THAT(other.rows("select count(*) from detail"), ElementsAre("0"));
+  // A transaction of this thread (a purge) is not refused: the group is
+  // committed first.
+  {
+    auto session = db_.lock();
+    std::string message;
+    EXPECT_TRUE(db_exec_quiet(db_, "begin transaction", &message)) << message;
+    EXPECT_TRUE(db_exec_quiet(db_, "delete from hash_key", &message)) << message;
+    EXPECT_TRUE(db_exec_quiet(db_, "commit", &message)) << message;
+  }
+  EXPECT_THAT(other.rows("select count(*) from detail"), ElementsAre("1"));
+  EXPECT_THAT(other.rows("select count(*) from hash_key"), ElementsAre("0"));
+  {
+    std::lock_guard<std::mutex> lock(step);
+    stage = 2;
+    turn.notify_all();
+  }
+  run.join();
+  EXPECT_THAT(other.rows("select path from detail order by rowid"), ElementsAre("/p/a.jpg", "/p/b.jpg"));
+  EXPECT_THAT(other.rows("select path from hash_path"), ElementsAre("/p"));
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(DatabaseGroupTest, AFailedWriteInAGroupIsReportedAndTheGroupGoesOn) {
+  open();
+  RawDb other(path_);
+  on_run_thread([&] {
+    db_.begin_write_group();
+    EXPECT_TRUE(db_add_detail(db_, 3, "/q/a.jpg", "", 'B', 'J'));
+    EXPECT_FALSE(db_add_detail(db_, 3, nullptr, "m", 'B', 'J'));
+    EXPECT_TRUE(db_add_detail(db_, 3, "/q/c.jpg", "", 'B', 'J'));
+    db_.end_write_group();
+  });
+  EXPECT_THAT(other.rows("select path from detail order by rowid"), ElementsAre("/q/a.jpg", "/q/c.jpg"));
+  EXPECT_EQ(db_.error_count(), 1);
+  EXPECT_EQ(log_.text(),
+            "\r\nDB ERROR: NOT NULL constraint failed: detail.path\r\n"
+            "insert into detail (run_id, path, code, type, message) values(3, NULL, 'B', 'J', 'm')\r\n");
 }
 
 }  // namespace

@@ -116,11 +116,12 @@ TEST(ExifTimeTest, TheExaminerReadsTheTimesOfACameraJpeg) {
   EXPECT_EQ(text, "");
 }
 
-TEST(HashKeyTest, TheBaseNameFollowsTheLastSlashOrBackslash) {
+TEST(HashKeyTest, TheBaseNameFollowsTheLastSlash) {
   EXPECT_EQ(hash_key_base_name("/photos/2009/a.jpg"), "a.jpg");
   EXPECT_EQ(hash_key_base_name("a.jpg"), "a.jpg");
-  EXPECT_EQ(hash_key_base_name("/photos/x\\y.jpg"), "y.jpg");
+  EXPECT_EQ(hash_key_base_name("/photos/x\\y.jpg"), "x\\y.jpg");
   EXPECT_EQ(hash_key_base_name("c:\\dir\\z/w.jpg"), "w.jpg");
+  EXPECT_EQ(hash_key_base_name("b\\c.jpg"), "b\\c.jpg");
   EXPECT_EQ(hash_key_base_name("/photos/"), "");
 }
 

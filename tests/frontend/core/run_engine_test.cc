@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +19,9 @@
 
 #include "frontend/core/exif_time.h"
 #include "platform/files.h"
+#include "frontend/core/hash_key.h"
+#include "frontend/core/hashes_model.h"
+#include "support/child_process.h"
 #include "support/fake_worker.h"
 #include "support/image_writers.h"
 #include "support/temp_folder.h"
@@ -43,6 +49,10 @@ class FakeRunUi : public frontend::RunUi {
   bool closed = false;
   int store_hashes_cleared = 0;
   frontend::RunEngine* engine = nullptr;
+  // Called on the test's thread while it waits for the run to end.
+  std::function<void()> while_waiting;
+  // Line 1 texts, in order (the run thread writes, the test reads after).
+  std::vector<std::string> lines;
 
   bool askOkCancel(const std::string& text) override {
     questions.push_back(text);
@@ -55,8 +65,12 @@ class FakeRunUi : public frontend::RunUi {
     std::lock_guard<std::mutex> g(mutex_);
     messages.push_back(text);
   }
-  void setProgressLine(int line, const std::string&) override {
+  void setProgressLine(int line, const std::string& text) override {
     if (line != 1) return;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      lines.push_back(text);
+    }
     if (++progress_updates == stop_after_updates && engine != nullptr) engine->stop();
   }
   void closeProgress() override { closed = true; }
@@ -64,6 +78,7 @@ class FakeRunUi : public frontend::RunUi {
     auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!run_ended()) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the run did not end";
+      if (while_waiting) while_waiting();
       std::this_thread::sleep_for(2ms);
     }
   }
@@ -248,11 +263,15 @@ TEST_F(RunEngineTest, APathTooLongForARecordIsAnErrorWithoutAWorker) {
   // 401 bytes: nested folders, then a name that makes up the rest.
   std::string folder = dir_.sub("long");
   std::string middle = "/" + std::string(200, 'm') + "/";
-  std::string name = std::string(401 - folder.size() - middle.size() - 4, 'n') + ".jpg";
+  std::string name = std::string(401 - folder.size() - middle.size() - 5, 'n') + "a.jpg";
   std::string path = jpeg("long" + middle + name);
   ASSERT_EQ(path.size(), 401u);
+  name.replace(name.size() - 5, 1, "b");
+  std::string next = jpeg("long" + middle + name);
   auto outcome = engine(fake_worker_path()).runVerification(config({folder}));
-  EXPECT_NE(run_log().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)"),
+  // Each notice ends its line, so the next file's line starts a line.
+  EXPECT_NE(run_log().find("Processing error: " + path + "\n\t(path too long)\n\t(Path too long)\n"
+                           "Processing error: " + next + "\n\t(path too long)\n\t(Path too long)\n"),
             std::string::npos)
       << run_log();
   EXPECT_TRUE(fake_transcript(root_).empty());
@@ -389,6 +408,383 @@ TEST_F(RunEngineTest, HashesStoredThenCheckedAfterMovingRenamingAndAltering) {
                              "\tStored hash based on image in " + dir_.sub("h") + "\n"),
             std::string::npos)
       << run_log();
+}
+
+
+TEST_F(RunEngineTest, AStoppedRunIsStoredAsCancelled) {
+  for (int i = 0; i < 6; ++i) jpeg("stop/" + std::to_string(10 + i) + ".jpg");
+  // One worker: the second file waits for the first file's answer, so at
+  // the third file's progress line one answer has been recorded.
+  ui_.stop_after_updates = 3;
+  auto c = config({dir_.sub("stop")});
+  c.max_sub_processes = 1;
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "Cancelled by user.");
+  auto run = rows("select status, num_valid from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0), "Cancelled by user.");
+  EXPECT_GE(std::stoi(text(run[0], 1)), 1);
+  EXPECT_NE(run_log().find("\n\nCancelled by user.\n"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("\nCancelled by user.\nVerification Checks"), std::string::npos) << run_log();
+  EXPECT_EQ(run_log().find("Finished normally"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, NamesWithLineBreaksAreNeverSentToAWorker) {
+  // "evil.jpg" is sound; the damaged "evil.jpg\n00.jpg" must not be taken
+  // for it (the worker reads requests line by line).
+  jpeg("lb/evil.jpg");
+  jpeg("lb/good.jpg");
+  for (const char* name : {"lb/evil.jpg\n00.jpg", "lb/cr\r.jpg", "lb/bad.jpg"}) {
+    std::string path = jpeg(name, 256);
+    ASSERT_TRUE(truncate_to(path, 0.5)) << name;
+  }
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("lb")}));
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_NE(outcome.summary.find("Total valid: 2\nTotal invalid: 1\nTotal indeterminate: 0\nTotal error: 2\n"),
+            std::string::npos)
+      << outcome.summary;
+  auto details = rows("select path, code, message from detail order by path");
+  ASSERT_EQ(details.size(), 3u);
+  EXPECT_EQ(text(details[0], 0), dir_.sub("lb/bad.jpg"));
+  EXPECT_EQ(text(details[0], 1), "B");
+  EXPECT_EQ(text(details[1], 0), dir_.sub("lb/cr\r.jpg"));
+  EXPECT_EQ(text(details[2], 0), dir_.sub("lb/evil.jpg\n00.jpg"));
+  for (size_t i = 1; i < 3; ++i) {
+    EXPECT_EQ(text(details[i], 1), "E");
+    EXPECT_EQ(text(details[i], 2), "file name contains a line break");
+  }
+  EXPECT_NE(run_log().find("\nFinished normally.\n"), std::string::npos);
+}
+
+TEST_F(RunEngineTest, ABackslashIsPartOfTheNameForStoredHashesAndPurge) {
+  std::string odd = jpeg("bs/a\\b.jpg");
+  auto c = config({dir_.sub("bs")});
+  c.store_hashes = true;
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_NE(outcome.summary.find("Total valid: 1 (1 hashes stored)\n"), std::string::npos) << outcome.summary;
+  auto stored = rows("select key, path from hash_key join hash_path on hash_path_id = hash_path.rowid");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(text(stored[0], 0).rfind("a\\b.jpg/", 0), 0u) << text(stored[0], 0);
+  EXPECT_EQ(text(stored[0], 1), dir_.sub("bs"));
+
+  // Purging a folder named like the part before the backslash leaves it.
+  frontend::ManageHashesModel hashes(db_, ui_);
+  auto yes = [](const std::string&) { return true; };
+  EXPECT_EQ(hashes.OnBnClickedPurge(dir_.sub("bs/a"), yes), frontend::PurgeOutcome::kFailed);
+  EXPECT_EQ(rows("select key from hash_key").size(), 1u);
+  EXPECT_EQ(hashes.OnBnClickedPurge(dir_.sub("bs"), yes), frontend::PurgeOutcome::kPurged);
+  EXPECT_TRUE(rows("select key from hash_key").empty());
+}
+
+std::string* nullptr_message() {
+  static std::string ignored;
+  return &ignored;
+}
+
+// The position of this process's reading of a file, -1 while it has none
+// open.
+long long read_position(const std::string& path) {
+  long long position = -1;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[4096];
+    std::string name = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = readlink(name.c_str(), link, sizeof link - 1);
+    if (n <= 0 || std::string(link, static_cast<size_t>(n)) != path) continue;
+    std::string info = read_file("/proc/self/fdinfo/" + std::to_string(fd));
+    auto at = info.find("pos:");
+    if (at != std::string::npos) position = std::max(position, std::stoll(info.substr(at + 4)));
+  }
+  return position;
+}
+
+TEST_F(RunEngineTest, StopIsSeenWhileALargeFileIsHashed) {
+  // A sparse file far too large to hash in the test's time: 1 TiB of zeros.
+  std::string big = dir_.write_file("big/huge.jpg", "");
+  ASSERT_EQ(truncate(big.c_str(), 1LL << 40), 0);
+  std::string key;
+  frontend::ExaminerExifTimeSource exif;
+  frontend::make_hash_key(nullptr, exif, big.c_str(), &key);
+  const uint8_t reference[64] = {1};
+  ASSERT_TRUE(frontend::db_put_hash(db_, reference, big.c_str(), key.c_str()));
+
+  auto c = config({dir_.sub("big")});
+  c.check_hashes = true;
+  c.check_structure = false;
+  auto& e = engine(corvex_path());
+  bool pressed = false;
+  ui_.while_waiting = [&] {
+    // Stop once the digest has begun to read the file.
+    if (!pressed && read_position(big) > 0) {
+      pressed = true;
+      e.stop();
+    }
+  };
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(outcome.status, "Cancelled by user.");
+  EXPECT_NE(outcome.summary.find("Total hash error: 0\n"), std::string::npos) << outcome.summary;
+  EXPECT_TRUE(rows("select path from detail").empty());
+}
+
+TEST_F(RunEngineTest, AFolderThatCannotBeReadIsAnErrorNamedInTheRunLog) {
+  jpeg("locked/inside.jpg");
+  jpeg("open/good.jpg");
+  ASSERT_EQ(chmod(dir_.sub("locked").c_str(), 0), 0);
+  std::string report = dir_.sub("report.txt");
+  std::string db_path = dir_.sub("qx_main.sqlite3");
+  auto c = config({dir_.sub("locked"), dir_.sub("open")});
+  // The run needs a user for whom the folder is closed: root is not one.
+  int rc = run_unprivileged(dir_.path(), [&] {
+    frontend::RunLog log;
+    frontend::Database db(log);
+    if (!frontend::db_open(db, db_path)) return 3;
+    frontend::HashContext hashes(db, log, std::make_unique<frontend::ExaminerExifTimeSource>());
+    FakeRunUi ui;
+    frontend::RunEngine e(ui, log, log, db, hashes, frontend::PoolConfig{corvex_path(), root_, {}});
+    auto outcome = e.runVerification(c);
+    e.quit();
+    FILE* f = fopen(report.c_str(), "w");
+    if (f == nullptr) return 2;
+    fprintf(f, "%s\n----\n%s", outcome.status.c_str(), outcome.summary.c_str());
+    std::string t = log.text();
+    fprintf(f, "\n----\n%s", t.c_str());
+    fclose(f);
+    frontend::db_close(db);
+    return 0;
+  });
+  chmod(dir_.sub("locked").c_str(), 0755);
+  if (rc == kCannotDropRoot) GTEST_SKIP() << "root cannot be given up here";
+  ASSERT_EQ(rc, 0);
+  std::string seen = read_file(report);
+  std::string log;
+  for (char ch : seen.substr(seen.rfind("\n----\n") + 6)) {
+    if (ch != '\r') log.push_back(ch);
+  }
+  EXPECT_NE(log.find("Processing error: " + dir_.sub("locked") + "\n\t(can't be read: Permission denied)\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(seen.find("Total processed: 2\nTotal skipped: 0\nTotal hashes kept: 0 (not verified)\n"
+                      "Total valid: 1\nTotal invalid: 0\nTotal indeterminate: 0\nTotal error: 1\n"),
+            std::string::npos)
+      << seen;
+  auto details = rows("select path, code from detail");
+  ASSERT_EQ(details.size(), 1u);
+  EXPECT_EQ(text(details[0], 0), dir_.sub("locked"));
+}
+
+
+// Whole runs against a database that other connections hold, that fills
+// up, or whose front end is killed.
+class RunStorageTest : public RunEngineTest {
+ protected:
+  std::string db_path() { return dir_.sub("qx_main.sqlite3"); }
+  // count damaged JPEGs (cut in half) in folder.
+  void damaged(const std::string& folder, int count, int size = 64) {
+    for (int i = 0; i < count; ++i) {
+      std::string path = jpeg(folder + "/" + std::to_string(1000 + i) + ".jpg", size);
+      ASSERT_TRUE(truncate_to(path, 0.5));
+    }
+  }
+  // A run of its own in this (child) process: a connection of its own on
+  // the same file. Writes "<status>\n----\n<run log>" to report.
+  int child_run(const RunConfig& c, const std::string& report) {
+    frontend::RunLog log;
+    frontend::Database db(log);
+    if (!frontend::db_open(db, db_path())) return 3;
+    frontend::HashContext hashes(db, log, std::make_unique<frontend::ExaminerExifTimeSource>());
+    FakeRunUi ui;
+    frontend::RunEngine e(ui, log, log, db, hashes, frontend::PoolConfig{corvex_path(), root_, {}});
+    auto outcome = e.runVerification(c);
+    e.quit();
+    frontend::db_close(db);
+    lift_file_size_limit();
+    FILE* f = fopen(report.c_str(), "w");
+    if (f == nullptr) return 2;
+    std::string t = log.text();
+    fprintf(f, "%s\n----\n%s", outcome.status.c_str(), t.c_str());
+    fclose(f);
+    return 0;
+  }
+  // The report's status and run log ("\r\n" read as "\n").
+  static std::pair<std::string, std::string> read_report(const std::string& report) {
+    std::string seen = read_file(report);
+    auto cut = seen.find("\n----\n");
+    if (cut == std::string::npos) return {"<no report>", ""};
+    std::string log;
+    for (char ch : seen.substr(cut + 6)) {
+      if (ch != '\r') log.push_back(ch);
+    }
+    return {seen.substr(0, cut), log};
+  }
+};
+
+int exec(sqlite3* db, const char* statement) { return sqlite3_exec(db, statement, nullptr, nullptr, nullptr); }
+
+TEST_F(RunStorageTest, ARunWaitsWhileAnotherConnectionReadsTheDatabase) {
+  damaged("held", 20);
+  jpeg("held/good.jpg");
+  // Another connection keeps a read transaction open. Each time it sees the
+  // front end waiting to write (a third connection cannot start reading
+  // then), it lets go, waits until the write is through, and reads again.
+  std::atomic<bool> done{false};
+  std::atomic<int> waits_seen{0};
+  std::thread reader([&] {
+    sqlite3* r = nullptr;
+    sqlite3* probe = nullptr;
+    sqlite3_open(db_path().c_str(), &r);
+    sqlite3_open(db_path().c_str(), &probe);
+    sqlite3_busy_timeout(r, 60000);
+    auto writer_waiting = [&] { return exec(probe, "select count(*) from run") == SQLITE_BUSY; };
+    while (!done) {
+      if (exec(r, "begin") != SQLITE_OK || exec(r, "select count(*) from run") != SQLITE_OK) break;
+      while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);
+      if (!done) ++waits_seen;
+      exec(r, "rollback");
+      while (!done && writer_waiting()) std::this_thread::sleep_for(1ms);
+    }
+    sqlite3_close(probe);
+    sqlite3_close(r);
+  });
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("held")}));
+  done = true;
+  reader.join();
+  EXPECT_GT(waits_seen.load(), 0);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_EQ(run_log().find("DB ERROR"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("\nFinished normally.\n"), std::string::npos);
+  auto run = rows("select run_sk, status, num_invalid, stop_dt from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 1), "OK");
+  EXPECT_EQ(text(run[0], 2), "20");
+  EXPECT_NE(text(run[0], 3), "<null>");
+  EXPECT_EQ(rows("select path from detail where run_id = " + text(run[0], 0)).size(), 20u);
+  EXPECT_EQ(rows("select path from folder where run_id = " + text(run[0], 0)).size(), 1u);
+  EXPECT_EQ(rows("select data from note where run_id = " + text(run[0], 0)).size(), 1u);
+}
+
+TEST_F(RunStorageTest, TwoFrontEndsOnOneDataFolderStoreEverything) {
+  damaged("first", 60);
+  damaged("second", 60);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::string report = dir_.sub("second.txt");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The other front end starts when this one does.
+    char byte;
+    close(go[1]);
+    if (read(go[0], &byte, 1) != 1) _exit(4);
+    _exit(child_run(config({dir_.sub("second")}), report));
+  }
+  close(go[0]);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  close(go[1]);
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("first")}));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  auto [other_status, other_log] = read_report(report);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_EQ(other_status, "") << other_log;
+  EXPECT_EQ(run_log().find("DB ERROR"), std::string::npos) << run_log();
+  EXPECT_EQ(other_log.find("DB ERROR"), std::string::npos) << other_log;
+
+  auto runs = rows("select run_sk, status, num_invalid from run order by run_sk");
+  ASSERT_EQ(runs.size(), 2u);
+  for (const auto& run : runs) {
+    EXPECT_EQ(text(run, 1), "OK");
+    EXPECT_EQ(text(run, 2), "60");
+    EXPECT_EQ(rows("select path from detail where run_id = " + text(run, 0)).size(), 60u);
+    EXPECT_EQ(rows("select data from note where run_id = " + text(run, 0)).size(), 1u);
+  }
+  EXPECT_TRUE(rows("select path from detail where run_id = 0").empty());
+}
+
+TEST_F(RunStorageTest, ResultsThatCannotBeStoredEndTheRunWithAStatusThatSaysSo) {
+  damaged("locked", 2);
+  jpeg("locked/good.jpg");
+  // Another connection holds the file for the whole run, longer than the
+  // front end waits.
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(db_path().c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(exec(holder, "begin exclusive"), SQLITE_OK);
+  db_.set_busy_timeout(200ms);
+  auto outcome = engine(corvex_path()).runVerification(config({dir_.sub("locked")}));
+  exec(holder, "rollback");
+  sqlite3_close(holder);
+  EXPECT_EQ(outcome.status, "Not all results were stored in the database.");
+  EXPECT_EQ(run_log().find("Finished normally"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("\nDB ERROR: database is locked\n"), std::string::npos) << run_log();
+  EXPECT_THAT(run_log(), ::testing::HasSubstr("\nNot all results were stored in the database ("));
+}
+
+TEST_F(RunStorageTest, DatabaseErrorsOnAFullDiskAreShownAndTheStatusSaysResultsWereLost) {
+  std::string folder = "full-" + std::string(60, 'f');
+  damaged(folder, 300);
+  struct stat st;
+  ASSERT_EQ(stat(db_path().c_str(), &st), 0);
+  std::string report = dir_.sub("report.txt");
+  // Room for some pages of detail rows, not for all: the run log's cap is
+  // passed before the file is full.
+  int rc = run_with_file_size_limit(static_cast<rlim_t>(st.st_size) + 24 * 1024,
+                                    [&] { return child_run(config({dir_.sub(folder)}), report); });
+  struct stat after;
+  ASSERT_EQ(stat(db_path().c_str(), &after), 0);
+  EXPECT_LE(after.st_size, st.st_size + 24 * 1024);
+  ASSERT_EQ(rc, 0);
+  auto [status, log] = read_report(report);
+  EXPECT_EQ(status, "Not all results were stored in the database.");
+  EXPECT_NE(log.find("Additional results not shown here"), std::string::npos) << log;
+  EXPECT_NE(log.find("\nDB ERROR: "), std::string::npos) << log;
+  EXPECT_NE(log.find("\nNot all results were stored in the database ("), std::string::npos) << log;
+  EXPECT_EQ(log.find("Finished normally"), std::string::npos);
+  // Everything that was stored is sound.
+  EXPECT_EQ(text(rows("pragma integrity_check")[0], 0), "ok");
+}
+
+TEST_F(RunStorageTest, AKilledFrontEndLeavesASoundDatabaseWithEveryCommittedRow) {
+  // 100 files without a reference give hash-error detail rows; then the run
+  // stays on a sparse 1 TiB file whose digest it cannot finish.
+  for (int i = 0; i < 100; ++i) jpeg("many/" + std::to_string(1000 + i) + ".jpg", 16);
+  std::string big = dir_.write_file("many/zzzz.jpg", "");
+  ASSERT_EQ(truncate(big.c_str(), 1LL << 40), 0);
+  std::string key;
+  frontend::ExaminerExifTimeSource exif;
+  frontend::make_hash_key(nullptr, exif, big.c_str(), &key);
+  const uint8_t reference[64] = {1};
+  ASSERT_TRUE(frontend::db_put_hash(db_, reference, big.c_str(), key.c_str()));
+
+  std::string report = dir_.sub("report.txt");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto c = config({dir_.sub("many")});
+    c.check_hashes = true;
+    c.check_structure = false;
+    _exit(child_run(c, report));
+  }
+  // Once the rows show to another connection (committed), the front end is
+  // killed mid-run.
+  size_t seen = 0;
+  auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (seen < 100 && std::chrono::steady_clock::now() < deadline) {
+    std::vector<frontend::DbRow> found;
+    if (frontend::db_query_rows_quiet(db_, "select count(*) from detail", &found, nullptr_message()))
+      seen = std::stoul(text(found.at(0), 0));
+    if (seen < 100) std::this_thread::sleep_for(5ms);
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_EQ(seen, 100u);
+  EXPECT_EQ(text(rows("pragma integrity_check")[0], 0), "ok");
+  auto run = rows("select stop_dt, status from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0), "<null>");  // shown as incomplete
+  EXPECT_EQ(rows("select path from detail where code = 'H'").size(), 100u);
+  EXPECT_EQ(rows("select key from hash_key").size(), 1u);
 }
 
 }  // namespace
