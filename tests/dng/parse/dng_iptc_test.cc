@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -415,6 +417,51 @@ TEST(DngIptcSave, ExhaustedMemoryRaises100005) {
     dng_test::StderrCapture err;
     EXPECT_EQ(code_of([&] { record.SaveBlock(allocator); }), 100005) << fail_at;
     EXPECT_EQ(err.Take(), "*** Error: Unable to allocate memory ***\n");
+  }
+}
+
+// The IPTC block of a JPEG: the data of image resource 0x0404 in its APP13
+// segment ("8BIM", the id, an even-padded Pascal name, a 32-bit size).
+std::string jpeg_iptc_block(const char* name) {
+  std::ifstream in(std::string(CORVELLA_FIXTURES) + "/jpeg/" + name, std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t at = file.find(std::string("8BIM\x04\x04", 6));
+  if (at == std::string::npos) return "";
+  at += 6;
+  const size_t name_bytes = 1 + static_cast<unsigned char>(file[at]);
+  at += name_bytes + (name_bytes % 2);
+  const uint32_t size = (uint32_t{static_cast<unsigned char>(file[at])} << 24) |
+                        (uint32_t{static_cast<unsigned char>(file[at + 1])} << 16) |
+                        (uint32_t{static_cast<unsigned char>(file[at + 2])} << 8) |
+                        static_cast<unsigned char>(file[at + 3]);
+  return file.substr(at + 4, size);
+}
+
+// Records of real files, as exiftool reads them (its IPTC charset set to
+// cp1252, as these records carry no UTF-8 marker).
+TEST(DngIptcLoad, RealRecordsReadAsAnIndependentReaderReadsThem) {
+  struct Case {
+    const char* file;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"iptc_xmp_small.jpg",
+       "title=Test IPTC picture;urgency=8;category=1;supplemental=[amazing|image|utilities];"
+       "keywords=[ExifTool|Test|IPTC];instructions=What instructions;date=2004-02-26 00:00:00;author=Phil Harvey;"
+       "authors_position=My Position;city=Kingston;state=Ont;country=Canada;"
+       "transmission_reference=What is a transmission reference;headline=No headline;credit=My Credit;"
+       "source=I'm the source;copyright=Copyright 2004 Phil Harvey;caption=A witty caption;"
+       "caption_writer=I wrote it;"},
+      {"nikon_d1x_type3_le_iptc.jpg",
+       "supplemental=[Woodworking];keywords=[Woodworking];date=2003-08-06 18:04:34;has_time;zone=-300;"
+       "copyright=\xC2\xA9 2003 Joseph S. Colson;caption=Workshop showing workbench and storage;"},
+  };
+  for (const Case& c : cases) {
+    const std::string block = jpeg_iptc_block(c.file);
+    ASSERT_FALSE(block.empty()) << c.file;
+    int32_t code = -1;
+    EXPECT_EQ(load_dump(block, &code), c.expected) << c.file;
+    EXPECT_EQ(code, 0) << c.file;
   }
 }
 
