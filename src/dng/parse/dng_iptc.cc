@@ -94,6 +94,54 @@ bool fits(unsigned value, unsigned digits) { return value < (digits == 4 ? 10000
 
 bool zone_in_range(int32_t zone) { return zone >= -dng_iptc_zone_limit && zone <= dng_iptc_zone_limit; }
 
+// Dataset 10: one ASCII digit. The stream is at the dataset's count.
+void read_urgency(dng_stream& stream, uint32_t count, dng_iptc& record) {
+  stream.GetUInt16();
+  if (count != 1) return;
+  uint8_t digit = stream.GetUInt8();
+  if (digit >= '0' && digit <= '9') record.urgency = digit - '0';
+}
+
+// Dataset 55: "CCYYMMDD".
+void read_date(dng_stream& stream, uint32_t count, dng_iptc& record) {
+  stream.GetUInt16();
+  if (count != 8) return;
+  char text[9];
+  read_terminated(stream, text, 8);
+  unsigned year = 0, month = 0, day = 0;
+  if (std::sscanf(text, "%4u%2u%2u", &year, &month, &day) != 3) return;
+  if (!fits(year, 4) || !fits(month, 2) || !fits(day, 2)) return;
+  record.date_created.year = year;
+  record.date_created.month = month;
+  record.date_created.day = day;
+}
+
+// Dataset 60: "HHMMSS" and the zone "+HHMM" or "-HHMM".
+void read_time(dng_stream& stream, uint32_t count, dng_iptc& record) {
+  stream.GetUInt16();
+  if (count != 11) return;
+  char text[12];
+  read_terminated(stream, text, 11);
+  const char sign = text[6];
+  if (sign != '+' && sign != '-') return;
+  char time_text[7];
+  char zone_text[5];
+  std::memcpy(time_text, text, 6);
+  time_text[6] = '\0';
+  std::memcpy(zone_text, text + 7, 4);
+  zone_text[4] = '\0';
+  unsigned hour = 0, minute = 0, second = 0, zone_hours = 0, zone_mins = 0;
+  if (std::sscanf(time_text, "%2u%2u%2u", &hour, &minute, &second) != 3) return;
+  if (std::sscanf(zone_text, "%2u%2u", &zone_hours, &zone_mins) != 2) return;
+  if (!fits(hour, 2) || !fits(minute, 2) || !fits(second, 2) || !fits(zone_hours, 2) || !fits(zone_mins, 2)) return;
+  record.date_created.hour = hour;
+  record.date_created.minute = minute;
+  record.date_created.second = second;
+  record.has_time = true;
+  const int32_t zone = static_cast<int32_t>(zone_hours * 60 + zone_mins);
+  record.zone_minutes = sign == '-' ? -zone : zone;
+}
+
 }  // namespace
 
 bool dng_iptc::HasNoFields() const {
@@ -158,50 +206,11 @@ void dng_iptc::LoadBlock(const void* bytes, uint32_t length, uint32_t offset) {
         ReadDatasetText(stream, item, utf8);
         if (!item.Empty()) (dataset == 20 ? supplemental_categories : keywords).Append(item);
       } else if (dataset == 10) {
-        stream.GetUInt16();
-        if (count == 1) {
-          uint8_t digit = stream.GetUInt8();
-          if (digit >= '0' && digit <= '9') urgency = digit - '0';
-        }
+        read_urgency(stream, count, *this);
       } else if (dataset == 55) {
-        stream.GetUInt16();
-        if (count == 8) {
-          char text[9];
-          read_terminated(stream, text, 8);
-          unsigned year = 0, month = 0, day = 0;
-          if (std::sscanf(text, "%4u%2u%2u", &year, &month, &day) == 3 && fits(year, 4) && fits(month, 2) &&
-              fits(day, 2)) {
-            date_created.year = year;
-            date_created.month = month;
-            date_created.day = day;
-          }
-        }
+        read_date(stream, count, *this);
       } else if (dataset == 60) {
-        stream.GetUInt16();
-        if (count == 11) {
-          char text[12];
-          read_terminated(stream, text, 11);
-          char sign = text[6];
-          if (sign == '+' || sign == '-') {
-            char time_text[7];
-            char zone_text[5];
-            std::memcpy(time_text, text, 6);
-            time_text[6] = '\0';
-            std::memcpy(zone_text, text + 7, 4);
-            zone_text[4] = '\0';
-            unsigned hour = 0, minute = 0, second = 0, zone_hours = 0, zone_mins = 0;
-            if (std::sscanf(time_text, "%2u%2u%2u", &hour, &minute, &second) == 3 &&
-                std::sscanf(zone_text, "%2u%2u", &zone_hours, &zone_mins) == 2 && fits(hour, 2) &&
-                fits(minute, 2) && fits(second, 2) && fits(zone_hours, 2) && fits(zone_mins, 2)) {
-              date_created.hour = hour;
-              date_created.minute = minute;
-              date_created.second = second;
-              has_time = true;
-              int32_t zone = static_cast<int32_t>(zone_hours * 60 + zone_mins);
-              zone_minutes = sign == '-' ? -zone : zone;
-            }
-          }
-        }
+        read_time(stream, count, *this);
       }
     }
     position = next;

@@ -216,6 +216,8 @@ TEST(XmpToolkit, ThousandFilesDoNotGrowTheHeap) {
     one_file(packet, dng_test::kNsDC, "dc:subject[2]");
   }
   const size_t after = dng_test::heap_in_use();
+  RecordProperty("heap_before", std::to_string(before));
+  RecordProperty("heap_after", std::to_string(after));
   // One leaked registry entry per file would already break this bound.
   EXPECT_LT(after, before + 16 * 1024) << "before " << before << " after " << after;
   EXPECT_FALSE(xmp_toolkit_started());
