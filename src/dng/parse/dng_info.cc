@@ -1,5 +1,6 @@
 #include "dng/parse/dng_info.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -410,17 +411,15 @@ void dng_info::ReadMakerNote(dng_host& host, dng_stream& stream, uint64_t size, 
       // The chain follows links stored in the file: it ends at a zero link,
       // at a link already followed, or after a fixed number of directories.
       read(size, position, offset_delta, dng_parent_mamiya_maker_note);
-      uint32_t visited[dng_max_maker_note_chain];
+      uint64_t visited[dng_max_maker_note_chain] = {position};
       uint32_t directories = 1;
       while (maker_note_next_ifd != 0 && directories < dng_max_maker_note_chain) {
-        uint32_t link = maker_note_next_ifd;
-        bool seen = false;
-        for (uint32_t k = 0; k + 1 < directories; ++k) seen = seen || visited[k] == link;
-        if (seen) break;
-        visited[directories - 1] = link;
-        ++directories;
-        read(size, static_cast<uint64_t>(std::max<int64_t>(offset_delta + link, 0)), offset_delta,
-             dng_parent_mamiya_maker_note);
+        int64_t next = offset_delta + maker_note_next_ifd;
+        if (next < 0) break;
+        auto at = static_cast<uint64_t>(next);
+        if (std::find(visited, visited + directories, at) != visited + directories) break;
+        visited[directories++] = at;
+        read(size, at, offset_delta, dng_parent_mamiya_maker_note);
       }
     }
   }
