@@ -415,7 +415,7 @@ bool dng_ifd::Validate(const dng_shared& shared, uint32_t parent) const {
     return false;
   }
   bool main = new_subfile_type == 0;
-  uint32_t planes = shared.ColorPlanes();
+  uint32_t planes = shared.color_planes;
   switch (photometric_interpretation) {
     case kPhotometricBlackIsZero:
     case kPhotometricRgb:
@@ -546,7 +546,7 @@ bool dng_ifd::Validate(const dng_shared& shared, uint32_t parent) const {
     error("Invalid ActiveArea", parent);
     return false;
   }
-  if (shared.BackwardVersion() < kDngVersion110 &&
+  if (shared.dng_backward_version < kDngVersion110 &&
       (active_area.top != 0 || active_area.left != 0 || active_area.bottom != length || active_area.right != width)) {
     error("Non-default ActiveArea tag not allowed in this DNG version", parent);
     return false;
@@ -622,7 +622,7 @@ bool dng_ifd::ValidateCFA(const dng_shared& shared, uint32_t parent) const {
     error("Missing or invalid CFAPatternRepeatDim", parent);
     return false;
   }
-  uint32_t planes = std::min(shared.ColorPlanes(), 4u);
+  uint32_t planes = std::min(shared.color_planes, 4u);
   bool seen[4] = {false, false, false, false};
   for (uint32_t r = 0; r < cfa_repeat_pattern_rows; ++r) {
     for (uint32_t c = 0; c < cfa_repeat_pattern_cols; ++c) {
