@@ -12,6 +12,7 @@
 #include "dng/core/dng_tag_types.h"
 #include "dng/parse/dng_shared.h"
 #include "dng/parse/dng_tag_checks.h"
+#include "dng/parse/dng_tag_extent.h"
 #include "dng/parse/dng_tag_names.h"
 
 namespace {
@@ -79,6 +80,9 @@ bool dng_ifd::ReadTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_
         count_is(parent, tag, count, samples_per_pixel);
       }
       uint32_t* values = tag == 258 ? bits_per_sample : sample_format;
+      // Every value is read, so all must lie in the stream; a type that
+      // reads no bytes (ASCII, UNDEFINED) would otherwise walk the count.
+      if (!tag_value_fits(stream, stream.Position(), count, type)) throw_dng_code(dng_code_end_of_file);
       for (uint32_t i = 0; i < count; ++i) {
         uint32_t v = stream.TagValueAsUInt32(type);
         if (i < 4) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -335,6 +336,22 @@ TEST(DngHostileTest, ReportLargestOutput) {
   // Kept last in the file: the largest standard-error transcript any
   // mutation above produced, for the record.
   std::printf("largest standard-error output of a hostile case: %zu bytes\n", g_largest_output);
+}
+
+}  // namespace
+
+namespace {
+
+// Writes the builder files into the folder named by DNG_FUZZ_SEEDS, as seeds
+// for the container fuzzer (run with --gtest_also_run_disabled_tests).
+TEST(DngHostileTest, DISABLED_WriteFuzzSeeds) {
+  const char* folder = std::getenv("DNG_FUZZ_SEEDS");
+  ASSERT_NE(folder, nullptr);
+  int n = 0;
+  for (const auto& [name, bytes] : builder_files()) {
+    std::ofstream out(std::string(folder) + "/builder_" + std::to_string(n++) + ".dng", std::ios::binary);
+    out << bytes;
+  }
 }
 
 }  // namespace
