@@ -244,7 +244,7 @@ void dng_info::ReadTag(dng_host& host, dng_stream& stream, dng_exif* exif_object
   if (ifd_object != nullptr && ifd_object->ReadTag(stream, parent, tag, type, count, vp)) return;
   if (exif_object != nullptr && shared_object != nullptr) {
     stream.SeekForRead(vp);
-    if (exif_object->ReadTag(stream, *shared_object, parent, is_main, tag, type, count, vp)) return;
+    if (exif_object->ReadTag(stream, shared_object, parent, is_main, tag, type, count, vp)) return;
     stream.SeekForRead(vp);
     if (shared_object->ReadTag(stream, exif_object, parent, is_main, tag, type, count, vp, offset_delta)) {
       return;
@@ -515,7 +515,7 @@ void dng_info::ReadPrivateData(dng_host& host, dng_stream& stream) {
 }
 
 void dng_info::FinishParse(dng_host& host) {
-  exif->FinishParse(host, *shared);
+  exif->FinishParse(host, shared.get());
   shared->FinishParse(host, exif.get());
   for (uint32_t i = 0; i < ifd_count; ++i) ifd[i]->FinishParse();
   for (uint32_t i = 0; i < chained_ifd_count; ++i) chained_ifd[i]->FinishParse();

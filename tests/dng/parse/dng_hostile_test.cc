@@ -4,7 +4,7 @@
 // maker-note chains that loop, private-data lengths that wrap, enormous
 // tiles and sample sizes, and ActiveArea at the int32 extremes. Each parse
 // must end promptly with 0 or a DNG error. Allocations above 64 MB abort the
-// test binary (see __asan_default_options below), so an allocation sized
+// test binary (the binary's __asan_default_options, in dng_tag_hostile_test.cc), so an allocation sized
 // from a hostile count shows up as a failure.
 #include <gtest/gtest.h>
 
@@ -20,7 +20,6 @@
 #include "parse_harness.h"
 #include "support/dng_builder.h"
 
-extern "C" const char* __asan_default_options() { return "max_allocation_size_mb=64"; }
 
 namespace {
 
