@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 #include "parse_harness.h"
 #include "support/dng_builder.h"
 
@@ -347,16 +349,24 @@ TEST(DngHostileTest, ReportLargestOutput) {
 
 namespace {
 
-// Writes the builder files into the folder named by DNG_FUZZ_SEEDS, as seeds
-// for the container fuzzer (run with --gtest_also_run_disabled_tests).
-TEST(DngHostileTest, DISABLED_WriteFuzzSeeds) {
-  const char* folder = std::getenv("DNG_FUZZ_SEEDS");
-  ASSERT_NE(folder, nullptr);
+// The builder files as fuzz seeds: written into the folder DNG_FUZZ_SEEDS
+// names (to refresh fuzz/corpus/dng_container), else into a private folder;
+// either way each is read back whole.
+TEST(DngHostileTest, BuilderFilesAreWrittenAsFuzzSeeds) {
+  testing_support::TempFolder scratch;
+  const char* named = std::getenv("DNG_FUZZ_SEEDS");
+  const std::string folder = named != nullptr && named[0] != '\0' ? std::string(named) : scratch.path();
   int n = 0;
   for (const auto& [name, bytes] : builder_files()) {
-    std::ofstream out(std::string(folder) + "/builder_" + std::to_string(n++) + ".dng", std::ios::binary);
-    out << bytes;
+    const std::string path = folder + "/builder_" + std::to_string(n++) + ".dng";
+    {
+      std::ofstream out(path, std::ios::binary);
+      out << bytes;
+      ASSERT_TRUE(out.good()) << path;
+    }
+    EXPECT_EQ(testing_support::read_file(path), bytes) << name;
   }
+  EXPECT_GT(n, 0);
 }
 
 }  // namespace
