@@ -1,25 +1,14 @@
 // Captures what the process writes to standard error (file descriptor 2)
-// while the object lives, through a temporary file.
+// while the object lives.
 #pragma once
 
-#include <string>
+#include "dng/support/fd_capture.h"
 
 namespace dng_test {
 
-class StderrCapture {
+class StderrCapture : public FdCapture {
  public:
-  StderrCapture();
-  ~StderrCapture();
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-
-  // Everything written since construction (or the last Take), and starts
-  // afresh.
-  std::string Take();
-
- private:
-  int saved_fd_ = -1;
-  int file_fd_ = -1;
+  StderrCapture() : FdCapture(2, stderr) {}
 };
 
 }  // namespace dng_test

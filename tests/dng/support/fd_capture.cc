@@ -1,38 +1,37 @@
-#include "dng/support/stderr_capture.h"
+#include "dng/support/fd_capture.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace dng_test {
 
-StderrCapture::StderrCapture() {
-  std::fflush(stderr);
-  char path[] = "/tmp/dng_stderr_XXXXXX";
+FdCapture::FdCapture(int fd, FILE* stream) : fd_(fd), stream_(stream) {
+  std::fflush(stream_);
+  char path[] = "/tmp/dng_capture_XXXXXX";
   file_fd_ = mkstemp(path);
   if (file_fd_ < 0) {
-    ADD_FAILURE() << "cannot create the stderr capture file";
+    ADD_FAILURE() << "cannot create the capture file for descriptor " << fd_;
     return;
   }
   unlink(path);
-  saved_fd_ = dup(2);
-  dup2(file_fd_, 2);
+  saved_fd_ = dup(fd_);
+  dup2(file_fd_, fd_);
 }
 
-StderrCapture::~StderrCapture() {
+FdCapture::~FdCapture() {
   if (file_fd_ < 0) return;
-  std::fflush(stderr);
-  dup2(saved_fd_, 2);
+  std::fflush(stream_);
+  dup2(saved_fd_, fd_);
   close(saved_fd_);
   close(file_fd_);
 }
 
-std::string StderrCapture::Take() {
+std::string FdCapture::Take() {
   std::string out;
   if (file_fd_ < 0) return out;
-  std::fflush(stderr);
+  std::fflush(stream_);
   char chunk[4096];
   ssize_t n;
   off_t offset = 0;
@@ -40,7 +39,7 @@ std::string StderrCapture::Take() {
     out.append(chunk, static_cast<size_t>(n));
     offset += n;
   }
-  if (ftruncate(file_fd_, 0) != 0) ADD_FAILURE() << "cannot reset the stderr capture";
+  if (ftruncate(file_fd_, 0) != 0) ADD_FAILURE() << "cannot reset the capture of descriptor " << fd_;
   lseek(file_fd_, 0, SEEK_SET);
   return out;
 }
