@@ -21,10 +21,18 @@ void dng_host::RunAreaTask(dng_area_task& task, const dng_box& area) {
   run_area_task_single(task, area, *allocator_, hook_);
 }
 
-std::unique_ptr<dng_exif> dng_host::NewExif() { throw_dng_code(dng_code_unknown); }
+// Weak stand-ins: the parse library defines these next to the classes they
+// make, and its programs take those. Programs without it get 100000.
+__attribute__((weak)) std::unique_ptr<dng_exif> dng_host::NewExif() {
+  throw_dng_code(dng_code_unknown);
+}
 
-std::unique_ptr<dng_shared> dng_host::NewShared() { throw_dng_code(dng_code_unknown); }
+__attribute__((weak)) std::unique_ptr<dng_shared> dng_host::NewShared() {
+  throw_dng_code(dng_code_unknown);
+}
 
-std::unique_ptr<dng_ifd> dng_host::NewIFD() { throw_dng_code(dng_code_unknown); }
+__attribute__((weak)) std::unique_ptr<dng_ifd> dng_host::NewIFD() {
+  throw_dng_code(dng_code_unknown);
+}
 
 std::unique_ptr<dng_negative> dng_host::NewNegative() { throw_dng_code(dng_code_unknown); }
