@@ -329,15 +329,7 @@ void ljpeg_decoder::DecodeRowTwoComponentsLeft(uint16_t* row, const uint16_t* ab
   }
 }
 
-void ljpeg_decoder::CheckIntervalEnd() {
-  // An interval ends with under one byte of padding before its marker;
-  // whole bytes of entropy-coded data left over mean damaged data.
-  Refill();
-  if (bits_ >= 8) bad_format();
-}
-
 void ljpeg_decoder::ResyncAtRestart() {
-  CheckIntervalEnd();
   uint32_t back = bits_ / 8;
   uint32_t position = stream_.Position();
   stream_.SeekForRead(position >= back ? position - back : 0);
@@ -378,7 +370,6 @@ void ljpeg_decoder::DecodeAllRows() {
     spooler_.Spool(row, row_bytes);
     current ^= 1;
   }
-  CheckIntervalEnd();
 }
 
 void ljpeg_decode_to_spooler(dng_stream& stream, dng_spooler& spooler, uint64_t minimum_bytes,

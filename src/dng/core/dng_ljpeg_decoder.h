@@ -15,9 +15,9 @@ class dng_stream;
 // Fails with 100006 unless width x height x components x 2 lies between the
 // two byte counts, and for every malformed header or entropy-coded segment
 // (a code that matches no entry, a category above 16, a bit needed past the
-// marker that ends the data, a byte or more of data left over where a
-// restart interval or the scan ends). Needing bits past the end of the stream raises
-// 100011. With quirk_16 set, category 16 is followed by 16 extra bits (as
+// marker that ends the data). Data left over before a marker is skipped,
+// as other encoders may pad differently. Needing bits past the end of the
+// stream raises 100011. With quirk_16 set, category 16 is followed by 16 extra bits (as
 // written by early writers); clear, it carries none. The stream is left at
 // the marker that ends the data.
 void ljpeg_decode_to_spooler(dng_stream& stream, dng_spooler& spooler, uint64_t minimum_bytes,
@@ -77,7 +77,6 @@ class ljpeg_decoder {
   void DecodeFirstRow(uint16_t* row);
   void DecodeRow(uint16_t* row, const uint16_t* above);
   void DecodeRowTwoComponentsLeft(uint16_t* row, const uint16_t* above);
-  void CheckIntervalEnd();
   void ResyncAtRestart();
 
   dng_stream& stream_;
