@@ -10,6 +10,7 @@
 #include "dng/core/dng_host.h"
 #include "dng/core/dng_stream.h"
 #include "dng/core/dng_tag_types.h"
+#include "dng/parse/dng_read_image.h"
 #include "dng/parse/dng_shared.h"
 #include "dng/parse/dng_tag_checks.h"
 #include "dng/parse/dng_tag_extent.h"
@@ -680,9 +681,15 @@ bool dng_ifd::Is8BitJPEG() const {
   return photometric_interpretation == kPhotometricYCbCr && samples_per_pixel == 3 && planar_configuration == 1;
 }
 
-bool dng_ifd::CanReadImageData() const { return false; }
+bool dng_ifd::CanReadImageData() const {
+  dng_read_image reader;
+  return reader.Supports(*this);
+}
 
-void dng_ifd::ReadImageData(dng_host&, dng_stream&, dng_image&) const { throw_dng_code(dng_code_not_implemented); }
+void dng_ifd::ReadImageData(dng_host& host, dng_stream& stream, dng_image& image) const {
+  dng_read_image reader;
+  reader.ReadImage(host, *this, stream, image);
+}
 
 uint64_t dng_ifd::TileColumns() const { return ceil_div(image_width, tile_width); }
 

@@ -45,8 +45,8 @@ class dng_ifd {
   virtual uint64_t UncompressedTileBytes(const dng_box& area) const;
   virtual uint32_t SamplePixelType() const;
   virtual bool Is8BitJPEG() const;
-  // Hooks that the raw image reader fills: until then no image data can be
-  // read and ReadImageData raises 100001.
+  // Whether the raw image reader can read this directory's image data, and
+  // the read itself (see dng_read_image).
   virtual bool CanReadImageData() const;
   virtual void ReadImageData(dng_host& host, dng_stream& stream, dng_image& image) const;
   virtual bool ValidateCFA(const dng_shared& shared, uint32_t parent) const;

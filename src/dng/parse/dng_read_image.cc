@@ -1,0 +1,279 @@
+#include "dng/parse/dng_read_image.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "dng/core/dng_checked_size.h"
+#include "dng/core/dng_errors.h"
+#include "dng/core/dng_host.h"
+#include "dng/core/dng_image.h"
+#include "dng/core/dng_image_spooler.h"
+#include "dng/core/dng_ljpeg_decoder.h"
+#include "dng/core/dng_pixel_buffer.h"
+#include "dng/core/dng_pixel_kernels.h"
+#include "dng/core/dng_stream.h"
+#include "dng/core/dng_tag_types.h"
+#include "dng/parse/dng_ifd.h"
+
+namespace {
+
+constexpr uint32_t kChunkBytes = 131072;
+constexpr uint32_t kMaxTileSide = 65536;
+
+[[noreturn]] void bad_format() { throw_dng_code(dng_code_bad_format); }
+
+// N values of the array at position, of the given field type; the whole
+// array must lie inside the stream.
+std::vector<uint32_t> read_value_array(dng_stream& stream, uint32_t type, uint32_t position,
+                                       uint64_t count) {
+  uint64_t size = tag_type_size(type);
+  if (size == 0) bad_format();
+  uint64_t length = stream.TotalLength();
+  if (position > length || count > (length - position) / size) throw_dng_code(dng_code_end_of_file);
+  std::vector<uint32_t> values(static_cast<size_t>(count));
+  stream.SeekForRead(position);
+  for (auto& v : values) v = stream.TagValueAsUInt32(type);
+  return values;
+}
+
+}  // namespace
+
+bool dng_read_image::Supports(const dng_ifd& ifd) {
+  if (ifd.image_width == 0 || ifd.image_length == 0 || ifd.samples_per_pixel == 0 ||
+      ifd.bits_per_sample[0] == 0) {
+    return false;
+  }
+  for (uint32_t i = 1; i < std::min<uint32_t>(ifd.samples_per_pixel, 4); ++i) {
+    if (ifd.bits_per_sample[i] != ifd.bits_per_sample[0] || ifd.sample_format[i] != ifd.sample_format[0]) {
+      return false;
+    }
+  }
+  if (ifd.planar_configuration != 1 && ifd.planar_configuration != 2 &&
+      ifd.planar_configuration != 100000) {
+    return false;
+  }
+  if (ifd.uses_strips == ifd.uses_tiles) return false;
+  if (ifd.tile_width == 0 || ifd.tile_length == 0) return false;
+  uint64_t tiles = ifd.TileCount();
+  if (tiles == 0) return false;
+  dng_box first(0, 0, static_cast<int32_t>(std::min<uint64_t>(ifd.tile_length, INT32_MAX)),
+                static_cast<int32_t>(std::min<uint64_t>(ifd.tile_width, INT32_MAX)));
+  uint64_t uncompressed = ifd.UncompressedTileBytes(first);
+  if (tiles == 1) {
+    if (uncompressed == 0 && ifd.tile_byte_count[0] == 0) return false;
+  } else {
+    if (ifd.tile_offsets_count != tiles) return false;
+    if (uncompressed == 0 && ifd.tile_byte_counts_count != tiles) return false;
+  }
+  return SupportsTileEncoding(ifd);
+}
+
+bool dng_read_image::SupportsTileEncoding(const dng_ifd& ifd) {
+  if (ifd.sample_format[0] != 1) return false;
+  uint32_t bits = ifd.bits_per_sample[0];
+  if (ifd.compression == 1) return bits >= 8 && bits <= 32;
+  if (ifd.compression == 7) return !ifd.Is8BitJPEG() && bits >= 8 && bits <= 16;
+  return false;
+}
+
+bool dng_read_image::WantsWholeTileBuffer(const dng_ifd&) { return false; }
+
+void dng_read_image::ReadImage(dng_host& host, const dng_ifd& ifd, dng_stream& stream, dng_image& image) {
+  // Geometry first, in 64 bits: nothing here trusts that Supports ran.
+  if (ifd.samples_per_pixel == 0 || ifd.samples_per_pixel > 4) bad_format();
+  if (ifd.tile_width == 0 || ifd.tile_length == 0 || ifd.tile_width > kMaxTileSide ||
+      ifd.tile_length > kMaxTileSide) {
+    bad_format();
+  }
+  if (!Supports(ifd)) bad_format();
+
+  const bool planar = ifd.planar_configuration == 2;
+  const uint32_t groups = planar ? ifd.samples_per_pixel : 1;
+  const uint32_t planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
+  const uint64_t across = ifd.TileColumns();
+  const uint64_t down = ifd.TileRows();
+  const uint64_t count = checked_product_u64({across, down, groups}, dng_code_bad_format);
+  // The last tile's edges must fit the image's coordinates.
+  dng_tile_bounds last = ifd.TileBounds(down - 1, across - 1);
+  if (last.right > INT32_MAX || last.bottom > INT32_MAX) bad_format();
+
+  std::vector<uint32_t> offsets;
+  if (count <= dng_ifd::kMaxTileOffsets) {
+    offsets.assign(ifd.tile_offset, ifd.tile_offset + count);
+  } else {
+    offsets = read_value_array(stream, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
+  }
+
+  dng_box first(0, 0, static_cast<int32_t>(ifd.tile_length), static_cast<int32_t>(ifd.tile_width));
+  const bool uncompressed = ifd.UncompressedTileBytes(first) != 0;
+  std::vector<uint32_t> byte_counts;
+  uint64_t rows_per_chunk;
+  if (uncompressed) {
+    uint64_t row_bytes = uint64_t{tag_type_size(ifd.SamplePixelType())} * ifd.tile_width * planes_per_tile;
+    rows_per_chunk = std::clamp<uint64_t>(kChunkBytes / row_bytes, 1, ifd.tile_length);
+    chunk_buffer_.reset();
+    chunk_buffer_.reset(host.AllocateBlock(image_block_size({row_bytes, rows_per_chunk})));
+  } else {
+    rows_per_chunk = ifd.tile_length;
+    if (count <= dng_ifd::kMaxTileOffsets) {
+      byte_counts.assign(ifd.tile_byte_count, ifd.tile_byte_count + count);
+    } else {
+      byte_counts =
+          read_value_array(stream, ifd.tile_byte_counts_type, ifd.tile_byte_counts_position, count);
+    }
+    if (WantsWholeTileBuffer(ifd)) {
+      uint32_t largest = *std::max_element(byte_counts.begin(), byte_counts.end());
+      if (largest != 0) whole_tile_buffer_.reset(host.AllocateBlock(largest));
+    }
+  }
+
+  uint64_t index = 0;
+  for (uint32_t group = 0; group < groups && group < image.Planes(); ++group) {
+    for (uint64_t row = 0; row < down; ++row) {
+      for (uint64_t column = 0; column < across; ++column, ++index) {
+        stream.SeekForRead(offsets[index]);
+        dng_tile_bounds b = ifd.TileBounds(row, column);
+        for (int64_t top = b.top; top < b.bottom; top += static_cast<int64_t>(rows_per_chunk)) {
+          host.PollCancel();
+          dng_box chunk(static_cast<int32_t>(top), static_cast<int32_t>(b.left),
+                        static_cast<int32_t>(std::min<int64_t>(top + static_cast<int64_t>(rows_per_chunk), b.bottom)),
+                        static_cast<int32_t>(b.right));
+          uint64_t bytes = uncompressed ? ifd.UncompressedTileBytes(chunk) : byte_counts[index];
+          ReadOneTile(host, ifd, stream, image, chunk, group, planes_per_tile, bytes);
+        }
+      }
+    }
+  }
+}
+
+void dng_read_image::ReadOneTile(dng_host& host, const dng_ifd& ifd, dng_stream& stream,
+                                 dng_image& image, const dng_box& area, uint32_t plane,
+                                 uint32_t planes, uint64_t byte_count) {
+  bool handled = false;
+  if (ifd.compression == 1) {
+    handled = ReadRawTile(host, ifd, stream, image, area, plane, planes);
+  } else if (ifd.compression == 7) {
+    handled = ifd.Is8BitJPEG() ? ReadJpegTile(host, ifd, stream, image, area, plane, planes, byte_count)
+                               : ReadLosslessTile(host, ifd, stream, image, area, plane, planes, byte_count);
+  }
+  if (!handled) bad_format();
+}
+
+bool dng_read_image::ReadJpegTile(dng_host&, const dng_ifd&, dng_stream&, dng_image&, const dng_box&,
+                                  uint32_t, uint32_t, uint64_t) {
+  return false;
+}
+
+bool dng_read_image::ReadRawTile(dng_host&, const dng_ifd& ifd, dng_stream& stream, dng_image& image,
+                                 const dng_box& area, uint32_t plane, uint32_t planes) {
+  const uint32_t w = static_cast<uint32_t>(area.right - area.left);
+  const uint32_t h = static_cast<uint32_t>(area.bottom - area.top);
+  const bool interleaved = ifd.planar_configuration == 100000;
+  const uint32_t stored_rows = interleaved ? h * planes : h;
+  const uint32_t row_samples = interleaved ? w : w * planes;
+  const uint32_t samples = w * h * planes;
+  const uint32_t bits = ifd.bits_per_sample[std::min<uint32_t>(plane, 3)];
+
+  dng_pixel_buffer buffer;
+  buffer.area = area;
+  buffer.plane = plane;
+  buffer.planes = planes;
+  buffer.row_step = static_cast<int32_t>(w * planes);
+  buffer.col_step = interleaved ? 1 : static_cast<int32_t>(planes);
+  buffer.plane_step = interleaved ? static_cast<int32_t>(w) : 1;
+  buffer.data = chunk_buffer_->Buffer();
+
+  if (bits == 8 || bits == 16 || bits == 32) {
+    uint32_t size = bits / 8;
+    buffer.pixel_type = bits == 8 ? dng_type_byte : bits == 16 ? dng_type_short : dng_type_long;
+    buffer.pixel_size = size;
+    stream.GetBytes(buffer.data, samples * size);
+    if (stream.IsByteSwapped()) {
+      if (bits == 16) dng_pixel_kernels.ByteSwapWords(buffer.data, samples);
+      if (bits == 32) dng_pixel_kernels.ByteSwapLongs(buffer.data, samples);
+    }
+  } else if (bits > 8 && bits < 32) {
+    const bool wide = bits > 16;
+    buffer.pixel_type = wide ? dng_type_long : dng_type_short;
+    buffer.pixel_size = wide ? 4 : 2;
+    const uint32_t row_bytes = static_cast<uint32_t>((uint64_t{row_samples} * bits + 7) / 8);
+    if (row_bytes > row_scratch_size_) {
+      row_scratch_.Resize(row_bytes);
+      row_scratch_size_ = row_bytes;
+    }
+    auto* in = static_cast<const uint8_t*>(row_scratch_.Buffer());
+    auto* out16 = static_cast<uint16_t*>(buffer.data);
+    auto* out32 = static_cast<uint32_t*>(buffer.data);
+    const uint64_t mask = (uint64_t{1} << bits) - 1;
+    for (uint32_t r = 0; r < stored_rows; ++r) {
+      stream.GetBytes(row_scratch_.Buffer(), row_bytes);
+      size_t base = size_t{r} * row_samples;
+      if (bits == 12) {
+        uint32_t i = 0;
+        const uint8_t* p = in;
+        for (; i + 1 < row_samples; i += 2, p += 3) {
+          out16[base + i] = static_cast<uint16_t>((p[0] << 4) | (p[1] >> 4));
+          out16[base + i + 1] = static_cast<uint16_t>(((p[1] << 8) | p[2]) & 0xFFF);
+        }
+        if (i < row_samples) out16[base + i] = static_cast<uint16_t>((p[0] << 4) | (p[1] >> 4));
+        continue;
+      }
+      uint64_t acc = 0;
+      uint32_t pending = 0;
+      const uint8_t* p = in;
+      for (uint32_t i = 0; i < row_samples; ++i) {
+        while (pending < bits) {
+          acc = (acc << 8) | *p++;
+          pending += 8;
+        }
+        pending -= bits;
+        uint64_t v = (acc >> pending) & mask;
+        if (wide) {
+          out32[base + i] = static_cast<uint32_t>(v);
+        } else {
+          out16[base + i] = static_cast<uint16_t>(v);
+        }
+      }
+    }
+  } else {
+    return false;
+  }
+  image.WriteArea(buffer);
+  return true;
+}
+
+bool dng_read_image::ReadLosslessTile(dng_host& host, const dng_ifd& ifd, dng_stream& stream,
+                                      dng_image& image, const dng_box& area, uint32_t plane,
+                                      uint32_t planes, uint64_t byte_count) {
+  const uint64_t w = static_cast<uint32_t>(area.right - area.left);
+  const uint64_t h = static_cast<uint32_t>(area.bottom - area.top);
+  const uint64_t d = planes * w;
+  if (!chunk_buffer_) {
+    uint64_t rows = std::clamp<uint64_t>(kChunkBytes / (2 * d), 1, h);
+    chunk_buffer_.reset(host.AllocateBlock(image_block_size({2, d, rows})));
+  }
+  dng_image_spooler spooler(host, image, area, plane, planes, *chunk_buffer_);
+
+  // One copy of the tile's bytes, never more than the file holds.
+  const uint32_t position = stream.Position();
+  const uint32_t left = stream.TotalLength() - position;
+  const bool cut_by_end = byte_count > left;
+  const uint32_t size = static_cast<uint32_t>(std::min<uint64_t>(byte_count, left));
+  if (size > tile_copy_size_) {
+    tile_copy_.Resize(size);
+    tile_copy_size_ = size;
+  }
+  stream.GetBytes(tile_copy_.Buffer(), size);
+  dng_stream tile(tile_copy_.Buffer(), size);
+
+  const uint64_t expected = 2 * d * h;
+  try {
+    ljpeg_decode_to_spooler(tile, spooler, expected, expected, ifd.lossless_jpeg_bug16);
+  } catch (const dng_exception& e) {
+    // Running out of the tile's bytes is a damaged tile unless the file
+    // itself ends there.
+    if (e.Code() == dng_code_end_of_file && !cut_by_end) bad_format();
+    throw;
+  }
+  return true;
+}
