@@ -80,6 +80,8 @@ class Child {
   // Waits for the end; nothing when the bound passed first.
   std::optional<int> wait(std::chrono::seconds bound = kBound) {
     const auto end = Clock::now() + bound;
+    // A poll interval while waiting for the exit, not a wait for time: how
+    // long it takes cannot change the outcome short of the broken-program bound.
     while (!poll() && Clock::now() < end) std::this_thread::sleep_for(20ms);
     return status_;
   }
@@ -106,6 +108,7 @@ bool wait_for(Condition condition, std::chrono::seconds bound = kBound) {
   const auto end = Clock::now() + bound;
   while (!condition()) {
     if (Clock::now() >= end) return false;
+    // Poll interval between looks at the condition; only the bound fails.
     std::this_thread::sleep_for(50ms);
   }
   return true;

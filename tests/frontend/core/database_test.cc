@@ -493,6 +493,7 @@ TEST_F(DatabaseGroupTest, RowsShowToOtherConnectionsOnceTheGroupIsOldEnoughWitho
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!seen && std::chrono::steady_clock::now() < deadline) {
       seen = other.rows("select count(*) from detail") == std::vector<std::string>{"1"};
+      // Poll interval while waiting for the row; only the 30 s bound fails.
       if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     db_.end_write_group();

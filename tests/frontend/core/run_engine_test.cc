@@ -637,6 +637,8 @@ TEST_F(RunStorageTest, ARunWaitsWhileAnotherConnectionReadsTheDatabase) {
     auto writer_waiting = [&] { return exec(probe, "select count(*) from run") == SQLITE_BUSY; };
     while (!done) {
       if (exec(r, "begin") != SQLITE_OK || exec(r, "select count(*) from run") != SQLITE_OK) break;
+      // Poll intervals while waiting for the writer to wait, then to go on:
+      // the steps follow the writer's state, never the clock.
       while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);
       if (!done) ++waits_seen;
       exec(r, "rollback");
