@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dng/core/dng_file_stream.h"
+#include "noise_file.h"
 #include "dng/core/dng_md5.h"
 #include "dng/core/dng_stream.h"
 
@@ -38,28 +39,7 @@ double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string make_file(const char* name, size_t size) {
-  const char* tmp = getenv("TMPDIR");
-  std::string path = std::string(tmp != nullptr ? tmp : "/tmp") + "/" + name;
-  FILE* out = fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    perror(path.c_str());
-    exit(1);
-  }
-  std::vector<unsigned char> chunk(1 << 20);
-  uint64_t x = 88172645463325252ULL;
-  for (size_t done = 0; done < size; done += chunk.size()) {
-    for (auto& b : chunk) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      b = static_cast<unsigned char>(x);
-    }
-    fwrite(chunk.data(), 1, chunk.size(), out);
-  }
-  fclose(out);
-  return path;
-}
+std::string make_file(const char* name, size_t size) { return write_noise_file(name, size); }
 
 // Reads a whole file once so that it is in the page cache.
 void warm(const std::string& path) {

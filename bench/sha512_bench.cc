@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "noise_file.h"
 #include <vector>
 
 #include "frontend/core/hash_key.h"
@@ -30,27 +32,7 @@ std::string g_file;
 double g_best_ours = 0;   // seconds
 double g_best_theirs = 0;
 
-void make_file() {
-  const char* tmp = getenv("TMPDIR");
-  g_file = std::string(tmp != nullptr ? tmp : "/tmp") + "/corvella_sha512_bench.bin";
-  FILE* out = fopen(g_file.c_str(), "wb");
-  if (out == nullptr) {
-    perror(g_file.c_str());
-    exit(1);
-  }
-  std::vector<unsigned char> chunk(1 << 20);
-  uint64_t x = 88172645463325252ULL;
-  for (size_t done = 0; done < kFileSize; done += chunk.size()) {
-    for (auto& b : chunk) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      b = static_cast<unsigned char>(x);
-    }
-    fwrite(chunk.data(), 1, chunk.size(), out);
-  }
-  fclose(out);
-}
+void make_file() { g_file = write_noise_file("corvella_sha512_bench.bin", kFileSize); }
 
 double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
