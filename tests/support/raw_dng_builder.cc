@@ -263,7 +263,8 @@ RawDng build_raw_dng(const RawDngOptions& o) {
 
   if (o.extra) o.extra(b);
   r.bytes = b.build();
-  const uint32_t image_at = r.bytes.empty() ? 0 : b.mark("image");
+  const uint32_t image_at = b.mark("image");
+  r.byte_counts_position = b.value_position(kIfd0, strips ? 279 : 325);
   for (size_t i = 0; i < offsets.size(); ++i) {
     r.tile_offsets.push_back(image_at + offsets[i]);
     r.tile_byte_counts.push_back(counts[i]);
