@@ -443,6 +443,23 @@ std::vector<RawDngOptions> raw_dng_layouts() {
     o.default_scale = std::make_pair(Rational{2, 1}, Rational{1, 1});
     o.default_crop_size = std::make_pair(Rational{24, 1}, Rational{20, 1});
   });
+  add("EXIF, GPS, XMP and IPTC blocks beside the image", [&](RawDngOptions& o) {
+    lossless(o, 14, 2);
+    o.tile_width = 16;
+    o.tile_length = 16;
+    o.extra = [](DngBuilder& b) {
+      const int exif = b.exif_ifd();
+      b.add_rational(exif, 33434, {{1, 125}});
+      b.add_ascii(exif, 36867, "2026:12:10 12:00:00");
+      b.add_byte(b.gps_ifd(), 0, {2, 3, 0, 0});
+      b.add_xmp(kIfd0,
+                "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+                "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"><xmp:Rating>3</xmp:Rating></rdf:Description></rdf:RDF>"
+                "</x:xmpmeta><?xpacket end=\"w\"?>");
+      b.add_iptc(kIfd0, std::string("\x1C\x02\x00\x00\x02\x00\x04\x1C\x02\x78\x00\x05hello", 17));
+    };
+  });
   add("LinearRaw with a black level per sample", [](RawDngOptions& o) {
     o.cfa_rows.clear();
     o.bits = 14;
