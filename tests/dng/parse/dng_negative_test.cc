@@ -21,6 +21,7 @@
 #include "dng/core/dng_stream.h"
 #include "dng/parse/dng_info.h"
 #include "dng/parse/dng_xmp.h"
+#include "dng/parse/xmp_toolkit.h"
 #include "dng/support/code_of.h"
 #include "dng/support/failing_allocator.h"
 #include "dng/support/stderr_capture.h"
@@ -133,6 +134,25 @@ uint32_t builder_raw(uint32_t planes, int32_t row, int32_t col, uint32_t plane) 
 
 // The builder's white level is 60000 and its black level 0.
 double linearised(uint32_t raw) { return raw * 65535.0 / 60000.0; }
+
+// The XMP toolkit started around each test, as the worker does around each
+// DNG file.
+class NegativeFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { xmp_toolkit_initialize(); }
+  void TearDown() override { xmp_toolkit_terminate(); }
+};
+
+using NegativeXmp = NegativeFileTest;
+using NegativeLoad = NegativeFileTest;
+using NegativePipeline = NegativeFileTest;
+
+std::string packet_with(const std::string& attributes) {
+  return "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+         "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/' " +
+         attributes + "/></rdf:RDF></x:xmpmeta>";
+}
 
 // ---- Stores ---------------------------------------------------------------
 
@@ -426,7 +446,7 @@ class ThrowingXmpNegative : public dng_negative {
   int32_t code_;
 };
 
-TEST(NegativeXmp, AdoptPacketPassesOnlyTransientCodes) {
+TEST_F(NegativeXmp, AdoptPacketPassesOnlyTransientCodes) {
   struct Case {
     int32_t code;
     int32_t escapes;  // 0: answered false
@@ -459,9 +479,82 @@ TEST(NegativeXmp, AdoptPacketPassesOnlyTransientCodes) {
   }
 }
 
+TEST_F(NegativeXmp, AdoptPacketReplacesTheXmpOnlyWhenItParses) {
+  struct Case {
+    const char* what;
+    std::string packet;
+    bool adopted;
+  };
+  const Case cases[] = {
+      {"sound packet", packet_with("tiff:Orientation='6'"), true},
+      {"unclosed element", "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF", false},
+      {"not XML", std::string("\0\1\2garbage", 10), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<dng_negative> n = dng_negative::Create(default_memory_allocator);
+    dng_xmp* const before = n->GetXMP();
+    dng_host host;
+    dng_test::StderrCapture err;
+    EXPECT_EQ(n->AdoptXMPPacket(host, c.packet.data(), uint32_t(c.packet.size()), true, false), c.adopted);
+    err.Take();
+    EXPECT_EQ(n->GetXMP() != before, c.adopted);
+    EXPECT_EQ(n->XMPOrientationWins(), c.adopted);
+    EXPECT_FALSE(n->XMPWinsOverIPTC());
+    EXPECT_EQ(n->GetXMP()->GetOrientation(), c.adopted ? dng_image_flip::FromTiff(6) : dng_image_flip());
+  }
+}
+
+// A damaged packet in the file leaves the negative loadable.
+TEST_F(NegativeXmp, FileWithDamagedPacketStillLoads) {
+  DngBuilder b = builder_with_image(true);
+  b.add_xmp(kIfd0, "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF><oops");
+  NegativeRun run(b.build());
+  run.Parse();
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
+  run.Create();
+  dng_test::StderrCapture err;
+  EXPECT_EQ(code_of([&] { run.Load(); }), 0);
+  err.Take();
+  ASSERT_NE(run.negative->GetXMP(), nullptr);
+  EXPECT_EQ(run.negative->GetXMP()->GetOrientation(), dng_image_flip());
+}
+
+TEST_F(NegativeXmp, RegenerateIptcBuildsTheBlockAndItsDigest) {
+  struct Case {
+    const char* what;
+    std::string packet;
+    bool block;
+  };
+  const Case cases[] = {
+      {"an IPTC field", packet_with("photoshop:City='Oslo'"), true},
+      {"no IPTC field", packet_with("tiff:Orientation='1'"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<dng_negative> n = dng_negative::Create(default_memory_allocator);
+    dng_host host;
+    ASSERT_TRUE(n->AdoptXMPPacket(host, c.packet.data(), uint32_t(c.packet.size()), false, false));
+    // A stale block and digest are replaced.
+    n->AdoptIPTC(std::unique_ptr<dng_memory_block>(default_memory_allocator.NewBlock(4)), 100);
+    dng_digest stale;
+    stale.data[0] = 1;
+    n->GetXMP()->SetIPTCDigest(stale);
+    n->RegenerateIPTC();
+    EXPECT_EQ(n->IPTCSize() != 0, c.block);
+    EXPECT_EQ(n->IPTCFilePosition(), 0xFFFFFFFFu);
+    EXPECT_TRUE(n->GetXMP()->GetIPTCDigest().SameAs(n->IPTCFingerprint()));
+    if (c.block) {
+      const std::string bytes(static_cast<const char*>(n->IPTCBytes()), n->IPTCSize());
+      EXPECT_NE(bytes.find("Oslo"), std::string::npos);
+      EXPECT_FALSE(n->IPTCFingerprint().IsZero());
+    }
+  }
+}
+
 // ---- Loading from a file --------------------------------------------------
 
-TEST(NegativeLoad, CopiesNamesBaselineValuesAndGeometry) {
+TEST_F(NegativeLoad, CopiesNamesBaselineValuesAndGeometry) {
   DngBuilder b = builder_with_image(true);
   b.add_srational(kIfd0, 50730, {{1234, 1000}});  // BaselineExposure
   b.add_rational(kIfd0, 50731, {{8, 10}});         // BaselineNoise
@@ -507,7 +600,7 @@ TEST(NegativeLoad, CopiesNamesBaselineValuesAndGeometry) {
   EXPECT_NE(n.GetExif(), nullptr);
 }
 
-TEST(NegativeLoad, OrientationOnlyFromOneToEight) {
+TEST_F(NegativeLoad, OrientationOnlyFromOneToEight) {
   for (uint16_t value : {0, 1, 8, 9}) {
     DngBuilder b = builder_with_image(false);
     b.remove(kIfd0, 274);
@@ -520,7 +613,7 @@ TEST(NegativeLoad, OrientationOnlyFromOneToEight) {
 }
 
 // The white balance, from the shared colour data as the parser left them.
-TEST(NegativeLoad, WhiteBalanceFromTheAsShotTags) {
+TEST_F(NegativeLoad, WhiteBalanceFromTheAsShotTags) {
   const dng_chromaticity d50 = d50_chromaticity();
   struct Case {
     const char* what;
@@ -561,7 +654,7 @@ TEST(NegativeLoad, WhiteBalanceFromTheAsShotTags) {
   }
 }
 
-TEST(NegativeLoad, MonochromeFileHasNoProfileNeutralOrWhite) {
+TEST_F(NegativeLoad, MonochromeFileHasNoProfileNeutralOrWhite) {
   DngBuilder b = builder_with_image(false);
   b.remove(kIfd0, 50721);  // ColorMatrix1
   b.remove(kIfd0, 50728);  // AsShotNeutral
@@ -575,7 +668,7 @@ TEST(NegativeLoad, MonochromeFileHasNoProfileNeutralOrWhite) {
   EXPECT_FALSE(run.negative->HasCameraWhiteXY());
 }
 
-TEST(NegativeLoad, BothAsShotTagsInAFileKeepTheNeutral) {
+TEST_F(NegativeLoad, BothAsShotTagsInAFileKeepTheNeutral) {
   DngBuilder b = builder_with_image(true);
   b.add_rational(kIfd0, 50729, {{3, 10}, {31, 100}});
   NegativeRun run(b.build());
@@ -586,7 +679,7 @@ TEST(NegativeLoad, BothAsShotTagsInAFileKeepTheNeutral) {
   EXPECT_EQ(run.negative->WhiteXY().x, 0.0);
 }
 
-TEST(NegativeLoad, MetadataBlocksAreReadAsTheHostAndSafetySay) {
+TEST_F(NegativeLoad, MetadataBlocksAreReadAsTheHostAndSafetySay) {
   const std::string iptc = std::string("\x1c\x02\x78\x00\x03" "ABC", 8);  // 2:120 "ABC"
   const std::string private_body = "Vendor data", raw_body = "original raw bytes";
   struct Case {
@@ -649,7 +742,7 @@ TEST(NegativeLoad, MetadataBlocksAreReadAsTheHostAndSafetySay) {
 // Block counts and offsets that reach past the end of the stream are refused
 // with the stream's end-of-file code before anything is allocated for them,
 // whatever the parser let through.
-TEST(NegativeLoad, BlocksPastTheEndRaise100011WithNothingAllocated) {
+TEST_F(NegativeLoad, BlocksPastTheEndRaise100011WithNothingAllocated) {
   enum Block { kMakerNote, kIptc, kXmp, kPrivate, kRawFile };
   struct Place {
     const char* what;
@@ -721,7 +814,7 @@ struct PipelineCase {
   bool keep_stage2;
 };
 
-TEST(NegativePipeline, BuildsStage3AndDropsStagesAsTheHostSays) {
+TEST_F(NegativePipeline, BuildsStage3AndDropsStagesAsTheHostSays) {
   const PipelineCase cases[] = {
       {"CFA strip", true, false, false, false},
       {"CFA tile, keep stage 1", true, true, true, false},
@@ -782,7 +875,7 @@ TEST(NegativePipeline, BuildsStage3AndDropsStagesAsTheHostSays) {
   }
 }
 
-TEST(NegativePipeline, ATargetSizeHalvesTheMosaicAndLeavesTheCrop) {
+TEST_F(NegativePipeline, ATargetSizeHalvesTheMosaicAndLeavesTheCrop) {
   NegativeRun run(builder_with_image(true).build());
   run.host.SetTargetSize(6);
   run.Open();
@@ -800,7 +893,7 @@ TEST(NegativePipeline, ATargetSizeHalvesTheMosaicAndLeavesTheCrop) {
   EXPECT_EQ(n.CropRectangle(1.0, 1.0), dng_box(1, 1, 7, 7));
 }
 
-TEST(NegativePipeline, FourColorBayerSplitsTheGreens) {
+TEST_F(NegativePipeline, FourColorBayerSplitsTheGreens) {
   NegativeRun run(builder_with_image(true).build());
   run.Open();
   ASSERT_FALSE(::testing::Test::HasFatalFailure());
@@ -817,7 +910,7 @@ TEST(NegativePipeline, FourColorBayerSplitsTheGreens) {
   EXPECT_EQ(linear.negative->ColorChannels(), 3u);
 }
 
-TEST(NegativePipeline, StampCurrentTimeWritesTheExifDate) {
+TEST_F(NegativePipeline, StampCurrentTimeWritesTheExifDate) {
   NegativeRun run(builder_with_image(false).build());
   run.Open();
   ASSERT_FALSE(::testing::Test::HasFatalFailure());
