@@ -129,7 +129,7 @@ RawDng build_raw_dng(const RawDngOptions& o) {
   r.width = o.width;
   r.height = o.height;
   r.samples = spp;
-  if (!o.share_first_tile) {
+  if (o.expected_samples && !o.share_first_tile) {
     r.stage1.resize(size_t{o.width} * o.height * spp);
     for (uint32_t y = 0; y < o.height; ++y)
       for (uint32_t x = 0; x < o.width; ++x)
