@@ -20,6 +20,8 @@
 #include "dng/support/stderr_capture.h"
 #include "dng/support/stdout_capture.h"
 #include "support/dng_builder.h"
+#include "support/dng_metadata_blocks.h"
+#include "support/raw_dng_builder.h"
 #include "support/temp_folder.h"
 #include "support/timer_mask.h"
 
@@ -93,6 +95,9 @@ TEST_F(ValidateTest, ASoundFileGivesTheFullTranscriptAndNothingElse) {
       {"linear-raw.dng", [] { DngBuilder b; b.add_dng_tags(); b.add_linear_raw_image(kIfd0); return b; }()},
       {"big-endian.dng", [] { DngBuilder b(true); b.add_dng_tags(); b.add_cfa_image(kIfd0); return b; }()},
       {"version-1.0.dng", cfa_dng(0x01000000, 0x01000000)},
+      {"metadata.dng", [] { DngBuilder b = cfa_dng(); testing_support::add_sample_metadata(b); return b; }()},
+      {"metadata-iptc-latin.dng",
+       [] { DngBuilder b = cfa_dng(); testing_support::add_sample_metadata(b, false); return b; }()},
   };
   for (auto& c : cases) {
     std::string path = write(c.name, c.builder.build());
@@ -101,6 +106,20 @@ TEST_F(ValidateTest, ASoundFileGivesTheFullTranscriptAndNothingElse) {
     EXPECT_EQ(run.err, validating(path) + kTimers + "Validation complete\n") << c.name;
     EXPECT_EQ(run.out, "") << c.name;
     EXPECT_FALSE(run.refusal.refused) << c.name;
+  }
+}
+
+TEST_F(ValidateTest, LosslessAndUncompressedRawDngsWithMetadataValidate) {
+  using testing_support::RawDngOptions;
+  for (bool lossless : {false, true}) {
+    for (bool cfa : {true, false}) {
+      RawDngOptions o = testing_support::camera_raw_options(64, 48, cfa, lossless, 32, 16);
+      const std::string name = std::string(lossless ? "lossless" : "uncompressed") + (cfa ? "-cfa" : "-linear");
+      std::string path = write(name + ".dng", testing_support::build_raw_dng(o).bytes);
+      Outcome run = validate(path);
+      EXPECT_EQ(run.code, 0) << name << "\n" << run.err;
+      EXPECT_EQ(run.err, validating(path) + kTimers + "Validation complete\n") << name;
+    }
   }
 }
 
