@@ -124,7 +124,8 @@ class DngDamageTest : public ::testing::Test {
   // The worker's code for one damaged copy (named .tif, so the DNG road is
   // taken), or 0 when no answer came in time; then a fresh worker is made.
   char verdict(const std::string& input, const std::string& kind, const std::string& bytes) {
-    const std::string file = "f" + std::to_string(files_++) + ".tif";
+    static int files = 0;  // unique across the tests of the process
+    const std::string file = "f" + std::to_string(files++) + ".tif";
     const std::string folder = keep_ ? *keep_ : dir_.path();
     const std::string path = folder + "/" + file;
     {
@@ -178,7 +179,6 @@ class DngDamageTest : public ::testing::Test {
   TempFolder dir_;
   std::optional<std::string> keep_;
   std::unique_ptr<WorkerProcess> worker_;
-  int files_ = 0;
 };
 
 TEST_F(DngDamageTest, GeneratedDngsOfEveryLayout) { run_inputs(generated_inputs(), "generated DNGs"); }
