@@ -254,9 +254,7 @@ RawDng build_raw_dng(const RawDngOptions& o) {
                 ? static_cast<uint32_t>(max_sample(o.bits))
                 : *std::max_element(o.linearization_table.begin(), o.linearization_table.end());
   }
-  if (o.white_level != 0 || o.bits != 16 || !o.linearization_table.empty()) {
-    b.add_long(kIfd0, 50717, std::vector<uint32_t>(spp, white));
-  }
+  b.add_long(kIfd0, 50717, std::vector<uint32_t>(spp, white));
   if (o.default_scale) b.add_rational(kIfd0, 50718, {o.default_scale->first, o.default_scale->second});
   if (o.default_crop_origin) {
     b.add_rational(kIfd0, 50719, {o.default_crop_origin->first, o.default_crop_origin->second});
@@ -265,7 +263,8 @@ RawDng build_raw_dng(const RawDngOptions& o) {
 
   if (o.extra) o.extra(b);
   r.bytes = b.build();
-  const uint32_t image_at = r.bytes.empty() ? 0 : b.mark("image");
+  const uint32_t image_at = b.mark("image");
+  r.byte_counts_position = b.value_position(kIfd0, strips ? 279 : 325);
   for (size_t i = 0; i < offsets.size(); ++i) {
     r.tile_offsets.push_back(image_at + offsets[i]);
     r.tile_byte_counts.push_back(counts[i]);
@@ -343,11 +342,10 @@ std::vector<RawDngOptions> raw_dng_layouts() {
     o.width = 18;
     o.height = 12;
   });
-  add("LinearRaw four samples, lossless quarter-width frames", [&](RawDngOptions& o) {
+  add("LinearRaw four samples, lossless four components", [&](RawDngOptions& o) {
     o.cfa_rows.clear();
     o.linear_samples = 4;
-    o.cfa_colors = "RGBW";
-    lossless(o, 13, 1);
+    lossless(o, 13, 4);
     o.width = 16;
     o.height = 10;
   });
@@ -376,7 +374,7 @@ std::vector<RawDngOptions> raw_dng_layouts() {
     });
   }
   for (uint32_t predictor = 1; predictor <= 7; ++predictor) {
-    add("lossless predictor " + std::to_string(predictor) + ", four components", [&](RawDngOptions& o) {
+    add("lossless predictor " + std::to_string(predictor) + ", quarter-width frames of four components", [&](RawDngOptions& o) {
       lossless(o, 14, 4);
       o.predictor = predictor;
       o.width = 32;
@@ -387,7 +385,7 @@ std::vector<RawDngOptions> raw_dng_layouts() {
     lossless(o, 12, 2);
     o.point_transform = 2;
   });
-  add("lossless restarts every 5 pixels", [&](RawDngOptions& o) {
+  add("lossless restarts every 16 frame pixels", [&](RawDngOptions& o) {
     lossless(o, 16, 2);
     o.restart_interval = 16;
     o.tile_length = 8;
@@ -395,11 +393,12 @@ std::vector<RawDngOptions> raw_dng_layouts() {
   add("lossless 16-bit, DNG 1.0 (category 16 with 16 bits)", [&](RawDngOptions& o) {
     lossless(o, 16, 2);
     o.dng_version = 0x01000000;
-    o.scene = [](uint32_t x, uint32_t y, uint32_t) { return (x + y) % 2 ? 0u : 65535u; };
+    // Differences of 32768: category 16.
+    o.scene = [](uint32_t x, uint32_t y, uint32_t) { return (x + y) % 2 ? 0u : 32768u; };
   });
-  add("lossless 16-bit, DNG 1.4 extremes", [&](RawDngOptions& o) {
+  add("lossless 16-bit, DNG 1.4, category 16 without extra bits", [&](RawDngOptions& o) {
     lossless(o, 16, 1);
-    o.scene = [](uint32_t x, uint32_t y, uint32_t) { return (x + y) % 2 ? 0u : 65535u; };
+    o.scene = [](uint32_t x, uint32_t y, uint32_t) { return (x + y) % 2 ? 0u : 32768u; };
   });
 
   // Tilings.

@@ -99,6 +99,8 @@ struct RawDng {
   // Where each strip or tile lies in the file, in the reader's order.
   std::vector<uint32_t> tile_offsets;
   std::vector<uint32_t> tile_byte_counts;
+  // File position of the first StripByteCounts or TileByteCounts value.
+  uint32_t byte_counts_position = 0;
 
   uint32_t at(uint32_t x, uint32_t y, uint32_t p = 0) const {
     return stage1[(size_t(y) * width + x) * samples + p];
