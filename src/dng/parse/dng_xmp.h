@@ -128,7 +128,7 @@ class dng_xmp {
   void ReconcileOrientation(dng_negative& negative, bool xmp_wins);
 
  private:
-  // The native text read from XMP by the sync rule (step 3's ASCII rule).
+  // Parts of the EXIF exchange.
   void SyncDates(dng_exif& exif, uint32_t options);
   void SyncLens(dng_exif& exif, uint32_t options);
   void SyncGps(dng_exif& exif, uint32_t options);
