@@ -477,12 +477,15 @@ uint32_t dng_negative::ScaledHeight(uint32_t width) const {
 
 dng_box dng_negative::CropRectangle(double scale_h, double scale_v) const {
   if (stage3_ == nullptr) throw_dng_code(dng_code_unknown);
-  const int32_t limit_h = round_half_away_int32(stage3_->Bounds().W() * scale_h);
-  const int32_t limit_v = round_half_away_int32(stage3_->Bounds().H() * scale_v);
-  int32_t left = round_half_away_int32(default_crop_origin_h_.ToReal() * raw_to_full_scale_h_ * scale_h);
-  int32_t top = round_half_away_int32(default_crop_origin_v_.ToReal() * raw_to_full_scale_v_ * scale_v);
-  int32_t right = left + round_half_away_int32(default_crop_size_h_.ToReal() * raw_to_full_scale_h_ * scale_h);
-  int32_t bottom = top + round_half_away_int32(default_crop_size_v_.ToReal() * raw_to_full_scale_v_ * scale_v);
+  // Products rounded half away from zero; sums in 64 bits so that hostile
+  // crop values cannot overflow.
+  auto product = [](double a, double b, double c = 1.0) -> int64_t { return round_half_away_int32(a * b * c); };
+  const int64_t limit_h = product(stage3_->Bounds().W(), scale_h);
+  const int64_t limit_v = product(stage3_->Bounds().H(), scale_v);
+  int64_t left = product(default_crop_origin_h_.ToReal(), raw_to_full_scale_h_, scale_h);
+  int64_t top = product(default_crop_origin_v_.ToReal(), raw_to_full_scale_v_, scale_v);
+  int64_t right = left + product(default_crop_size_h_.ToReal(), raw_to_full_scale_h_, scale_h);
+  int64_t bottom = top + product(default_crop_size_v_.ToReal(), raw_to_full_scale_v_, scale_v);
   if (right > limit_h) {
     left -= right - limit_h;
     right = limit_h;
@@ -491,5 +494,6 @@ dng_box dng_negative::CropRectangle(double scale_h, double scale_v) const {
     top -= bottom - limit_v;
     bottom = limit_v;
   }
-  return dng_box(top, left, bottom, right);
+  auto to_int32 = [](int64_t v) { return saturating_cast<int32_t>(static_cast<double>(v)); };
+  return dng_box(to_int32(top), to_int32(left), to_int32(bottom), to_int32(right));
 }

@@ -263,6 +263,8 @@ class dng_negative {
   dng_image* BestImage() const;
   // (crop width x scale H) / (crop height x scale V).
   double FinalAspect() const;
+  // The height that keeps FinalAspect at the given width: width / aspect +
+  // 0.5, truncated; 0 when the crop is empty.
   uint32_t ScaledHeight(uint32_t width) const;
   // The default crop in stage-3 pixels at the given scale, moved inside the
   // scaled stage-3 bounds.

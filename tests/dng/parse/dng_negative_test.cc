@@ -343,6 +343,8 @@ TEST(NegativeGeometry, CropRectangleInStage3PixelsStaysInside) {
       {"raw-to-full doubles rows", 2, 3, 50, 15, 1.0, 2.0, 1.0, 1.0, {6, 2, 36, 52}},
       {"past the right edge moves left", 20, 0, 50, 40, 1.0, 1.0, 1.0, 1.0, {0, 10, 40, 60}},
       {"past the bottom moves up", 0, 10, 60, 35, 1.0, 1.0, 1.0, 1.0, {5, 0, 40, 60}},
+      {"largest values", 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 1.0, 1.0, 1.0, 1.0,
+       {-2147483607, -2147483587, 40, 60}},  // each product saturates at 2^31 - 1
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
