@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "support/dng_builder.h"
+#include "support/dng_metadata_blocks.h"
+#include "support/raw_dng_builder.h"
 #include "support/temp_folder.h"
 #include "support/timer_mask.h"
 #include "support/worker_process.h"
@@ -123,6 +125,15 @@ TEST_F(DngReaderTest, DamageAndNamesDecideTheRoadAndTheVerdict) {
          return d.build();
        }(),
        {'B', 'D'}},
+      // A lossless tile whose start of image is overwritten.
+      {"corrupt-tile.tif",
+       [] {
+         RawDng raw = build_raw_dng(camera_raw_options(64, 64, true, true, 32, 32));
+         for (uint32_t i = 0; i < 16; ++i) raw.bytes[raw.tile_offsets.at(1) + i] = '\0';
+         return raw.bytes;
+       }(),
+       {'B', 'D'}},
+      {"sound-lossless.tif", build_raw_dng(camera_raw_options(64, 64, true, true, 32, 32)).bytes, {'G', 'D'}},
       // IFD 0 itself is gone: not recognised as DNG, libtiff judges by name.
       {"no-directory.tif",
        [&] {
