@@ -3,10 +3,13 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "dng/parse/dng_validate.h"
+#include "dng/parse/xmp_toolkit.h"
 #include "platform/files.h"
 #include "util/prefs.h"
 #include "util/trace.h"
@@ -18,6 +21,7 @@
 namespace {
 
 constexpr size_t kSignatureBytes = 20;
+constexpr const char* kToolkitStartFailed = "Could not start the XMP toolkit";
 
 bool is_jpeg_signature(const unsigned char* b) {
   if (b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return false;
@@ -127,10 +131,34 @@ bool ImageReaderRAW::Verify() {
   return false;
 }
 
-ImageReaderDNG::ImageReaderDNG(FILE* in, const char* path) : ImageReader(kTypeDNG, in, path) {}
+ImageReaderDNG::ImageReaderDNG(FILE* in, const char* path) : ImageReader(kTypeDNG, in, path) {
+  try {
+    xmp_toolkit_initialize();
+    toolkit_started_ = true;
+  } catch (...) {
+    // The answer says so; the next file starts the toolkit afresh.
+  }
+}
+
+ImageReaderDNG::~ImageReaderDNG() {
+  if (toolkit_started_) xmp_toolkit_terminate();
+}
 
 bool ImageReaderDNG::Verify() {
-  forced_code_ = 'E';
-  SetMessage("DNG validation not available");
+  if (!toolkit_started_) {
+    forced_code_ = 'E';
+    SetMessage(kToolkitStartFailed);
+    return false;
+  }
+  dng_version_refusal refusal;
+  if (validate_dng_file(path_, &refusal) == 0) return true;
+  if (refusal.refused) {
+    const uint32_t v = refusal.backward_version;
+    char text[96];
+    snprintf(text, sizeof text, "DNG backward version %u.%u.%u.%u is newer than this program validates", v >> 24,
+             (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    forced_code_ = 'E';
+    SetMessage(text);
+  }
   return false;
 }

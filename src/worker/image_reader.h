@@ -71,11 +71,19 @@ class ImageReaderRAW : public ImageReader {
   bool Verify() override;
 };
 
-// DNG files are identified, but this worker cannot validate them yet: the
-// answer is an error, never valid or invalid.
+// A file the identification took for DNG: validated by the DNG pipeline,
+// with the XMP toolkit started for exactly as long as the reader exists.
+// Every answer has an empty message and the reasons go to standard error,
+// except two errors ('E'): the toolkit would not start (nothing is
+// validated), and the file declares a DNG backward version newer than the
+// pipeline validates.
 class ImageReaderDNG : public ImageReader {
  public:
   ImageReaderDNG(FILE* in, const char* path);
+  ~ImageReaderDNG() override;
   bool ReadHeader() override { return false; }
   bool Verify() override;
+
+ private:
+  bool toolkit_started_ = false;
 };

@@ -14,7 +14,7 @@ std::string corvex_path() { return CORVEX_PATH; }
 std::string fake_converter_path() { return FAKE_CONVERTER_PATH; }
 
 WorkerProcess::WorkerProcess(std::optional<std::string> root, std::string stderr_path,
-                             std::vector<std::string> extra_env)
+                             std::vector<std::string> extra_env, std::string program)
     : stderr_path_(std::move(stderr_path)) {
   auto in = platform::make_pipe();
   auto out = platform::make_pipe();
@@ -23,7 +23,7 @@ WorkerProcess::WorkerProcess(std::optional<std::string> root, std::string stderr
   if (!err.valid()) throw std::runtime_error("cannot create " + stderr_path_);
 
   platform::SpawnOptions options;
-  options.argv.push_back(corvex_path());
+  options.argv.push_back(std::move(program));
   if (root) options.argv.push_back(*root);
   options.stdin_fd = in->read_end.get();
   options.stdout_fd = out->write_end.get();

@@ -26,9 +26,10 @@ class WorkerProcess {
 
   // Starts corvex with root as its only argument (none when root is
   // nullopt). stderr_path receives its standard error. extra_env entries
-  // ("NAME=value") are added to its environment.
+  // ("NAME=value") are added to its environment. program replaces corvex
+  // with a build of the same worker (one with a fault injected).
   WorkerProcess(std::optional<std::string> root, std::string stderr_path,
-                std::vector<std::string> extra_env = {});
+                std::vector<std::string> extra_env = {}, std::string program = corvex_path());
   ~WorkerProcess();
   WorkerProcess(const WorkerProcess&) = delete;
   WorkerProcess& operator=(const WorkerProcess&) = delete;

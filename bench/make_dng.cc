@@ -1,0 +1,46 @@
+// Writes the DNG files of bench/dng_verify:
+//   make_dng sensor OUT   a 24-megapixel camera file: 6000 x 4000 14-bit
+//                         RGGB, lossless JPEG in 256 x 256 tiles, sensor
+//                         noise over a smooth scene, EXIF, GPS, maker note,
+//                         IPTC and XMP
+//   make_dng hostile OUT  a small file declaring the largest image the
+//                         reader accepts (30000 x 30000 16-bit CFA) whose
+//                         tiles all point at one tile's data
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "support/dng_metadata_blocks.h"
+#include "support/raw_dng_builder.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3 || (std::strcmp(argv[1], "sensor") != 0 && std::strcmp(argv[1], "hostile") != 0)) {
+    std::fprintf(stderr, "usage: make_dng sensor|hostile OUT\n");
+    return 2;
+  }
+  using namespace testing_support;
+  RawDngOptions o;
+  if (std::strcmp(argv[1], "sensor") == 0) {
+    o = camera_raw_options(6000, 4000, true, true, 256, 256);
+    o.bits = 14;
+    o.white_level = 16383;
+    o.scene = [](uint32_t x, uint32_t y, uint32_t p) {
+      uint32_t h = (x * 73856093u) ^ (y * 19349663u) ^ (p * 83492791u);
+      h ^= h >> 13;
+      h *= 0x5bd1e995u;
+      h ^= h >> 15;
+      return 1024 + x + y / 2 + (h % 256);
+    };
+  } else {
+    o = camera_raw_options(30000, 30000, true, true, 256, 256);
+    o.share_first_tile = true;
+  }
+  const RawDng dng = build_raw_dng(o);
+  FILE* f = std::fopen(argv[2], "wb");
+  if (f == nullptr || std::fwrite(dng.bytes.data(), 1, dng.bytes.size(), f) != dng.bytes.size() ||
+      std::fclose(f) != 0) {
+    std::perror(argv[2]);
+    return 1;
+  }
+  return 0;
+}

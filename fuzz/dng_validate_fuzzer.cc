@@ -1,0 +1,57 @@
+// The whole DNG validation on one file: the input is written to a temporary
+// file and validated with the XMP toolkit started and stopped around it, as
+// the worker does for each DNG file. Any result code is fine; a crash, a
+// hang, a leak or an exception escaping is a finding. Images are capped at
+// 16 MB so that hostile sizes fail fast.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "dng/core/dng_limits.h"
+#include "dng/parse/dng_validate.h"
+#include "dng/parse/xmp_toolkit.h"
+
+namespace {
+
+const std::string& scratch_path() {
+  static const std::string path = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/dng_validate_XXXXXX";
+    int fd = mkstemp(templ.data());
+    if (fd < 0) std::abort();
+    close(fd);
+    std::atexit([] { unlink(scratch_path().c_str()); });
+    return templ;
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool capped = [] {
+    set_dng_image_memory_cap(16u << 20);
+    return true;
+  }();
+  (void)capped;
+  const std::string& path = scratch_path();
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
+  if (std::fclose(f) != 0) std::abort();
+
+  bool started = false;
+  try {
+    xmp_toolkit_initialize();
+    started = true;
+  } catch (...) {
+  }
+  if (started) {
+    validate_dng_file(path.c_str());
+    xmp_toolkit_terminate();
+  }
+  return 0;
+}

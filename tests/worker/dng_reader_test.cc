@@ -1,0 +1,239 @@
+// The worker's DNG reader through the real corvex: which files reach the
+// DNG validation, the answers it gives, its standard-error transcript, the
+// two error answers (toolkit start, backward version) and a long run of
+// requests in one worker.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/dng_builder.h"
+#include "support/dng_metadata_blocks.h"
+#include "support/raw_dng_builder.h"
+#include "support/temp_folder.h"
+#include "support/timer_mask.h"
+#include "support/worker_process.h"
+
+namespace {
+
+using namespace testing_support;
+constexpr int kIfd0 = DngBuilder::kIfd0;
+
+struct Verdict {
+  char code;
+  char type;
+};
+
+std::string sound_cfa_dng() {
+  DngBuilder b;
+  b.add_dng_tags();
+  b.add_cfa_image(kIfd0);
+  return b.build();
+}
+
+std::string fixture(const std::string& name) { return read_file(std::string(CORVELLA_FIXTURES) + "/dng/" + name); }
+
+std::string masked(const std::string& transcript) { return testing_support::mask_timer_values(transcript); }
+
+class DngReaderTest : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> env = {}, std::string program = corvex_path()) {
+    worker_ = std::make_unique<WorkerProcess>(dir_.sub("props"), dir_.sub("stderr.txt"), std::move(env),
+                                              std::move(program));
+  }
+  wire::Record check(const std::string& path) {
+    EXPECT_TRUE(worker_->send_internal(path));
+    auto answer = worker_->read_answer(std::chrono::milliseconds(60000));
+    EXPECT_TRUE(answer) << path;
+    if (!answer || answer->size() != 1) return {};
+    EXPECT_EQ((*answer)[0].path, path);
+    return (*answer)[0];
+  }
+  void expect(const std::string& path, Verdict v, const std::string& message = "") {
+    auto r = check(path);
+    EXPECT_EQ(r.code, v.code) << path << ": " << r.message;
+    EXPECT_EQ(r.type, static_cast<unsigned char>(v.type)) << path;
+    EXPECT_EQ(r.message, message) << path;
+  }
+  // The worker ends on the end of its input, having written nothing but
+  // whole records, and its sanitizers found nothing.
+  void expect_clean_exit() {
+    worker_->close_input();
+    EXPECT_TRUE(worker_->output_ends());
+    EXPECT_EQ(worker_->wait_exit(std::chrono::milliseconds(60000)), 0) << worker_->stderr_text();
+  }
+
+  TempFolder dir_;
+  std::unique_ptr<WorkerProcess> worker_;
+};
+
+TEST_F(DngReaderTest, ASoundDngNamedTifIsValidatedWithItsTranscriptOnStandardError) {
+  start();
+  std::string path = dir_.write_file("sound.tif", sound_cfa_dng());
+  expect(path, {'G', 'D'});
+  expect_clean_exit();
+  // The worker's own start-up lines may follow; the validation's lines
+  // come as one block.
+  const std::string transcript = "Validating \"" + path +
+                                 "\"...\n"
+                                 "Raw image read time: #.## sec\n"
+                                 "Linearization time: #.## sec\n"
+                                 "Interpolate time: #.## sec\n"
+                                 "Validation complete\n";
+  const std::string err = masked(worker_->stderr_text());
+  EXPECT_EQ(err.substr(err.find("Validating"), transcript.size()), transcript) << err;
+}
+
+// Which road each file takes, and what its damage gives.
+TEST_F(DngReaderTest, DamageAndNamesDecideTheRoadAndTheVerdict) {
+  start();
+  DngBuilder b;
+  b.add_dng_tags();
+  b.add_cfa_image(kIfd0);
+  const std::string sound = b.build();
+  const uint32_t image = b.mark("image");
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    Verdict verdict;
+  } cases[] = {
+      {"sound.tiff", sound, {'G', 'D'}},
+      {"sound.jpg", sound, {'G', 'D'}},
+      {"sound-no-extension", sound, {'G', 'D'}},
+      // The structure stays readable: the DNG checks find the damage.
+      {"cut-samples.tif", sound.substr(0, image + 100), {'B', 'D'}},
+      {"zero-width.tif",
+       [] {
+         DngBuilder d;
+         d.add_dng_tags();
+         d.add_cfa_image(kIfd0);
+         d.set_field(kIfd0, 256, 0);  // ImageWidth 0
+         return d.build();
+       }(),
+       {'B', 'D'}},
+      {"no-colour-matrix.tif",
+       [] {
+         DngBuilder d;
+         d.add_dng_tags();
+         d.remove(kIfd0, 50721);  // ColorMatrix1
+         d.add_cfa_image(kIfd0);
+         return d.build();
+       }(),
+       {'B', 'D'}},
+      // A lossless tile whose start of image is overwritten.
+      {"corrupt-tile.tif",
+       [] {
+         RawDng raw = build_raw_dng(camera_raw_options(64, 64, true, true, 32, 32));
+         for (uint32_t i = 0; i < 16; ++i) raw.bytes[raw.tile_offsets.at(1) + i] = '\0';
+         return raw.bytes;
+       }(),
+       {'B', 'D'}},
+      {"sound-lossless.tif", build_raw_dng(camera_raw_options(64, 64, true, true, 32, 32)).bytes, {'G', 'D'}},
+      // IFD 0 itself is gone: not recognised as DNG, libtiff judges by name.
+      {"no-directory.tif",
+       [&] {
+         std::string s = sound;
+         s[4] = s[5] = s[6] = s[7] = '\x7f';
+         return s;
+       }(),
+       {'B', 'T'}},
+      {"header-only.tif", sound.substr(0, 20), {'B', 'T'}},
+  };
+  for (const auto& c : cases) expect(dir_.write_file(c.name, c.bytes), c.verdict);
+
+  // A .dng name takes the converter road without the file being opened:
+  // a missing file answers like a present one.
+  expect(dir_.write_file("present.dng", sound), {'B', 'R'});
+  expect(dir_.sub("absent.dng"), {'B', 'R'});
+  expect_clean_exit();
+  EXPECT_EQ(worker_->stderr_text().find("absent.dng"), std::string::npos);
+}
+
+TEST_F(DngReaderTest, RealFilesAndBackwardVersionsNewerThanValidated) {
+  start();
+  struct Case {
+    const char* fixture;
+    Verdict verdict;
+    const char* message;
+  } cases[] = {
+      {"canon_eos_kissx4_magiclantern_uncompressed14bit_cfa.dng", {'G', 'D'}, ""},
+      {"canon_eos_350d_ljpeg_tiled_STRIPPED.dng", {'B', 'D'}, ""},
+      {"canon_eos_kissx4_magiclantern_cfa_FIRST64K.dng", {'B', 'D'}, ""},
+      {"apple_iphone12pro_dng14_TRUNCATED.dng", {'E', 'D'},
+       "DNG backward version 1.3.0.0 is newer than this program validates"},
+      {"canon_eos_6d_lossy_linearraw_tiled.dng", {'E', 'D'},
+       "DNG backward version 1.4.0.0 is newer than this program validates"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = fixture(c.fixture);
+    ASSERT_FALSE(bytes.empty()) << c.fixture;
+    expect(dir_.write_file(std::string(c.fixture) + ".tif", bytes), c.verdict, c.message);
+  }
+  expect_clean_exit();
+}
+
+TEST_F(DngReaderTest, AToolkitThatWillNotStartFailsOneFileAndTheNextIsValidated) {
+  struct Case {
+    const char* how;
+    int error_lines;  // "Unknown error" lines of the failed start
+  } cases[] = {{"false", 2}, {"throw", 1}};
+  for (const auto& c : cases) {
+    start({std::string("CORVEX_START_FAULT=") + c.how}, CORVEX_START_FAULT_PATH);
+    std::string first = dir_.write_file(std::string("first-") + c.how + ".tif", sound_cfa_dng());
+    std::string second = dir_.write_file(std::string("second-") + c.how + ".tif", sound_cfa_dng());
+    expect(first, {'E', 'D'}, "Could not start the XMP toolkit");
+    expect(second, {'G', 'D'});
+    expect_clean_exit();
+    std::string err = worker_->stderr_text();
+    EXPECT_EQ(err.find("Validating \"" + first), std::string::npos) << c.how << ": nothing validated";
+    EXPECT_NE(err.find("Validating \"" + second), std::string::npos) << c.how;
+    const std::string failed_start = err.substr(0, err.find("Validating"));
+    const std::string line = c.how == std::string("false") ? "*** Error: Unknown error ***\n"
+                                                           : "*** Error: Unable to allocate memory ***\n";
+    std::string expected;
+    for (int i = 0; i < c.error_lines; ++i) expected += line;
+    EXPECT_EQ(failed_start, expected) << c.how;
+    worker_.reset();
+  }
+}
+
+// The resident set size of a process in KiB, from /proc.
+std::optional<long> resident_kib(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return std::nullopt;
+}
+
+TEST_F(DngReaderTest, OneWorkerAnswersAThousandDngRequestsInFlatMemory) {
+  // A small quarantine, so that freed blocks are reused and the resident
+  // size shows what is still held.
+  start({"ASAN_OPTIONS=quarantine_size_mb=1:detect_leaks=1"});
+  DngBuilder b;
+  b.add_dng_tags();
+  b.add_cfa_image(kIfd0);
+  b.add_xmp(kIfd0,
+            "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+            "<rdf:Description rdf:about='' xmlns:ns1='http://example.com/one/' ns1:a='1'/></rdf:RDF></x:xmpmeta>");
+  std::string path = dir_.write_file("loop.tif", b.build());
+  std::optional<long> after_warm_up;
+  for (int i = 0; i < 1000; ++i) {
+    auto r = check(path);
+    ASSERT_EQ(r.code, 'G') << "request " << i;
+    if (i == 99) after_warm_up = resident_kib(worker_->pid());
+  }
+  std::optional<long> at_end = resident_kib(worker_->pid());
+  ASSERT_TRUE(after_warm_up && at_end);
+  // 900 more files may not keep more than 4 MiB.
+  EXPECT_LT(*at_end - *after_warm_up, 4096) << *after_warm_up << " KiB -> " << *at_end << " KiB";
+  expect_clean_exit();
+}
+
+}  // namespace
