@@ -157,6 +157,38 @@ TEST(DngMosaicInfo, FullScaleEqualsPerPixelKernelDemosaic) {
   }
 }
 
+TEST(DngMosaicInfo, BayerPhasesEqualPerPixelKernelDemosaic) {
+  // 2 x 2 patterns take their own row routine: every Bayer phase, odd sides,
+  // sides of two, and sides on and around the 128-pixel sub-tile seams.
+  const std::vector<std::pair<const char*, std::vector<std::string>>> phases = {
+      {"RGGB", {"RG", "GB"}}, {"GRBG", {"GR", "BG"}}, {"GBRG", {"GB", "RG"}}, {"BGGR", {"BG", "GR"}}};
+  const std::vector<std::pair<int32_t, int32_t>> sizes = {
+      {2, 2}, {3, 5}, {2, 129}, {128, 128}, {127, 129}, {129, 257}, {257, 130}};
+  uint32_t seed = 300;
+  for (const auto& [name, rows] : phases) {
+    const dng_mosaic_info info = mosaic(rows, "RGB");
+    for (auto [r, c] : sizes) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(r) + "x" + std::to_string(c));
+      Mosaic m = random_mosaic(r, c, seed++);
+      // Extremes in some rows: sums near the top of 32 bits and zeros.
+      for (int32_t x = 0; x < c; ++x) {
+        m.samples[size_t(x)] = 65535;
+        if (r > 2) m.samples[size_t(c) * 2 + size_t(x)] = 0;
+      }
+      const auto dst = interpolate_full(m, info);
+      const std::vector<uint16_t> want = reference_demosaic(m, info);
+      for (uint32_t k = 0; k < 3; ++k) {
+        for (int32_t y = 0; y < r; ++y) {
+          for (int32_t x = 0; x < c; ++x) {
+            ASSERT_EQ(sample(*dst, y, x, k), want[(size_t(k) * r + size_t(y)) * c + size_t(x)])
+                << "plane " << k << " at (" << y << ", " << x << ")";
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(DngMosaicInfo, FlatFieldsStayFlatAndOwnColourSitesExact) {
   uint32_t seed = 100;
   for (const auto& pc : pattern_cases()) {
