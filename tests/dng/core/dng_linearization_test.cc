@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -46,8 +47,8 @@ uint32_t input(int32_t r, int32_t c, uint32_t bits) {
   return static_cast<uint32_t>(v);
 }
 
-TEST(Linearization, MatchesTheAnalyticFormula) {
-  std::vector<Case> cases = {
+const std::vector<Case>& analytic_cases() {
+  static const std::vector<Case> cases = {
       {"16-bit single black, one lookup", dng_type_short, 12, {}, 1, 1, {256}, false, false, 4095, true},
       {"16-bit with a short table", dng_type_short, 12, {0, 100, 400, 900, 1600, 60000}, 1, 1, {50}, false, false, 0, true},
       {"2 x 2 black pattern", dng_type_short, 14, {}, 2, 2, {512, 520, 530, 515}},
@@ -60,8 +61,16 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
        {0, 2, 9, 65535}, 2, 2, {1, 2, 3, 0}, false, false, 10},
       {"32-bit source", dng_type_long, 20, {}, 1, 2, {4000, 4100}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  return cases;
+}
+
+// Linearizes the case's source into a destination of dest_type and compares
+// every pixel with the formula: a 16-bit destination exactly or within 1, a
+// float one (the unrounded value over the output range, clipped to [0, 1])
+// within the rounding of the single-precision operations it takes, a few
+// units in the last place of the values subtracted.
+void check_against_formula(const Case& c, uint32_t dest_type) {
+  {
     dng_linearization_info info;
     info.active_area = kActive;
     info.table = c.table;
@@ -90,7 +99,7 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
     source.WriteArea(b);
 
     dng_simple_image dest(dng_box(0, 0, kActive.bottom - kActive.top, kActive.right - kActive.left), 1,
-                          dng_type_short, 65535);
+                          dest_type, 65535);
     dng_host host;
     ASSERT_EQ(code_of([&] { info.LinearizeImage(host, source, dest); }), 0);
 
@@ -104,9 +113,16 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
         double black = info.black_level[ar % c.rep_rows][ac % c.rep_cols][0];
         if (c.col_deltas) black += info.black_delta_h[ac];
         if (c.row_deltas) black += info.black_delta_v[ar];
-        double expected = std::clamp(std::floor((y - black) / (white - peak) * 65535 + 0.5), 0.0, 65535.0);
-        double got = *static_cast<const uint16_t*>(dest.Buffer().Pixel(ar, ac, 0));
-        double tolerance = c.exact ? 0 : 1;
+        double expected, got, tolerance;
+        if (dest_type == dng_type_float) {
+          expected = std::clamp((y - black) / (white - peak), 0.0, 1.0);
+          got = *static_cast<const float*>(dest.Buffer().Pixel(ar, ac, 0));
+          tolerance = 4 * FLT_EPSILON * (1 + (std::fabs(y) + std::fabs(black)) / (white - peak));
+        } else {
+          expected = std::clamp(std::floor((y - black) / (white - peak) * 65535 + 0.5), 0.0, 65535.0);
+          got = *static_cast<const uint16_t*>(dest.Buffer().Pixel(ar, ac, 0));
+          tolerance = c.exact ? 0 : 1;
+        }
         if (std::fabs(got - expected) > tolerance) {
           ++off;
           ADD_FAILURE() << "at " << r << "," << k << " got " << got << " expected " << expected;
@@ -114,6 +130,20 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
       }
     }
     EXPECT_EQ(off, 0u);
+  }
+}
+
+TEST(Linearization, MatchesTheAnalyticFormula) {
+  for (const Case& c : analytic_cases()) {
+    SCOPED_TRACE(c.name);
+    check_against_formula(c, dng_type_short);
+  }
+}
+
+TEST(Linearization, FloatDestinationMatchesTheUnroundedFormula) {
+  for (const Case& c : analytic_cases()) {
+    SCOPED_TRACE(c.name);
+    check_against_formula(c, dng_type_float);
   }
 }
 
