@@ -147,6 +147,67 @@ TEST(Linearization, FloatDestinationMatchesTheUnroundedFormula) {
   }
 }
 
+TEST(Linearization, InterleavedPlanesEachWithTheirOwnLevels) {
+  // A three-plane stage 1 holds its planes interleaved by pixel: each plane
+  // is linearized with its own black and white from its own samples.
+  struct PlaneCase {
+    const char* name;
+    uint32_t source_type, dest_type, bits, rep_cols;
+  };
+  const std::vector<PlaneCase> cases = {
+      {"16-bit, single lookup", dng_type_short, dng_type_short, 14, 1},
+      {"16-bit, black pattern", dng_type_short, dng_type_short, 14, 2},
+      {"8-bit, single lookup", dng_type_byte, dng_type_short, 8, 1},
+      {"16-bit into float", dng_type_short, dng_type_float, 12, 2},
+  };
+  for (const PlaneCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    dng_linearization_info info;
+    info.active_area = kActive;
+    info.black_level_repeat_cols = c.rep_cols;
+    const double top = std::pow(2.0, c.bits) - 1;
+    for (uint32_t p = 0; p < 3; ++p) {
+      for (uint32_t k = 0; k < c.rep_cols; ++k) info.black_level[0][k][p] = 3 + 5 * p + 2 * k;
+      info.white_level[p] = top - 7 * p;
+    }
+    info.QuantizeBlackLevels();
+    dng_simple_image source(dng_box(0, 0, kRows, kCols), 3, c.source_type);
+    for (int32_t r = 0; r < kRows; ++r)
+      for (int32_t k = 0; k < kCols; ++k)
+        for (uint32_t p = 0; p < 3; ++p) {
+          const uint32_t v = input(r + 3 * int32_t(p), k, c.bits);
+          void* at = source.Buffer().Pixel(r, k, p);
+          if (c.source_type == dng_type_byte) {
+            *static_cast<uint8_t*>(at) = uint8_t(v);
+          } else {
+            *static_cast<uint16_t*>(at) = uint16_t(v);
+          }
+        }
+    dng_simple_image dest(dng_box(0, 0, kActive.bottom - kActive.top, kActive.right - kActive.left), 3,
+                          c.dest_type, 65535);
+    dng_host host;
+    ASSERT_EQ(code_of([&] { info.LinearizeImage(host, source, dest); }), 0);
+    for (uint32_t p = 0; p < 3; ++p) {
+      const double span = info.white_level[p] - info.PeakBlackLevel(p);
+      for (int32_t r = 0; r < int32_t(dest.Bounds().H()); ++r) {
+        for (int32_t k = 0; k < int32_t(dest.Bounds().W()); ++k) {
+          const double y = input(r + kActive.top + 3 * int32_t(p), k + kActive.left, c.bits);
+          const double v = (y - info.black_level[0][uint32_t(k) % c.rep_cols][p]) / span;
+          if (c.dest_type == dng_type_float) {
+            const float got = *static_cast<const float*>(dest.Buffer().Pixel(r, k, p));
+            EXPECT_NEAR(got, std::clamp(v, 0.0, 1.0), 4 * FLT_EPSILON * (1 + y / span))
+                << "plane " << p << " at " << r << "," << k;
+          } else {
+            const uint16_t got = *static_cast<const uint16_t*>(dest.Buffer().Pixel(r, k, p));
+            const double want = std::clamp(std::floor(v * 65535 + 0.5), 0.0, 65535.0);
+            EXPECT_NEAR(got, want, c.rep_cols == 1 ? 0 : 1) << "plane " << p << " at " << r << "," << k;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(Linearization, TwelveBitEdgeValues) {
   dng_linearization_info info;
   info.active_area = dng_box(0, 0, 1, 4);
