@@ -6,7 +6,7 @@ GENERATOR := -G Ninja
 
 PREFIX ?= /usr/local
 
-.PHONY: all run test tsan bench fuzz clean deps release install
+.PHONY: all run test test-large tsan bench fuzz clean deps release install
 
 all: release
 
@@ -36,7 +36,14 @@ test: deps
 	cmake -S . -B build/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
 	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_SANITIZE=ON
 	cmake --build build/test -j $(JOBS)
-	cd build/test && ctest --output-on-failure -j $(JOBS)
+	cd build/test && ctest --output-on-failure -j $(JOBS) -LE large
+
+# The tests labelled large: long runs of a gigabyte or more each, one at a time.
+test-large: deps
+	cmake -S . -B build/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_SANITIZE=ON
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest --output-on-failure -L large
 
 # The run core's threads under ThreadSanitizer: whole runs, the worker pool,
 # the database lock and the run log; and whole runs through the main window,
