@@ -39,8 +39,8 @@ inline double light(uint32_t r, uint32_t c, uint32_t width, uint32_t height) {
   const uint32_t block = hash(c / 180, r / 140, 7);
   if (block % 3 == 0) v += 0.25 * ((block >> 8) % 256) / 255.0 - 0.1;
   if ((r + 2 * c) % 1300 < 90) v += 0.18;
-  // Foliage-like detail in a third of the blocks, finer in some.
-  if (block % 3 == 1) v += 0.05 * texture(r, c, 3 + (block >> 16) % 6, 11) - 0.025;
+  // Foliage-like detail in two thirds of the blocks, finer in some.
+  if (block % 3 != 0) v += 0.06 * texture(r, c, 3 + (block >> 16) % 6, 11) - 0.03;
   return std::fmin(std::fmax(v, 0.0), 1.0);
 }
 
@@ -49,7 +49,7 @@ inline uint16_t sample(uint32_t r, uint32_t c, uint32_t width, uint32_t height) 
   static constexpr double kGain[2][2] = {{0.55, 0.95}, {0.95, 0.42}};
   const double signal = light(r, c, width, height) * kGain[r & 1][c & 1] * (kWhite - kBlack);
   // A few LSB of noise, a little more in bright parts.
-  const int32_t spread = 3 + int32_t(std::sqrt(signal) / 24);
+  const int32_t spread = 3 + int32_t(std::sqrt(signal) / 8);
   const int32_t noise = int32_t(hash(c, r, 3) % uint32_t(2 * spread + 1)) - spread;
   const int32_t v = int32_t(kBlack) + int32_t(signal) + noise;
   return uint16_t(v < 0 ? 0 : v > int32_t(kWhite) ? kWhite : v);
