@@ -21,6 +21,7 @@ constexpr double kFixedLimit = 1099511627776.0;  // 2^40
 
 int64_t to_fixed(double v, double scale, uint32_t range) {
   double x = v * scale * range * 256.0;
+  if (std::isnan(x)) return 0;
   x = x < 0 ? -std::floor(-x + 0.5) : std::floor(x + 0.5);
   x = std::clamp(x, -kFixedLimit, kFixedLimit);
   return static_cast<int64_t>(x);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -229,6 +230,43 @@ TEST(Linearization, TwelveBitEdgeValues) {
   std::vector<uint16_t> out;
   for (int i = 0; i < 4; ++i) out.push_back(*static_cast<const uint16_t*>(dest.Buffer().Pixel(0, i, 0)));
   EXPECT_EQ(out, (std::vector<uint16_t>{0, 65535, 0, 32759}));
+}
+
+TEST(Linearization, NonFiniteBlacksQuantizeLikeRationals) {
+  // A zero denominator in the file reads as NaN or an infinity. Quantized
+  // through the rationals, NaN gives 0 and infinities saturate, so the
+  // fixed-point tables stay defined and linearization ends with pixels or
+  // a code.
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  struct Case {
+    const char* name;
+    double level, delta;
+    double want_level, want_delta;
+    int32_t code;  // of LinearizeImage
+  };
+  const std::vector<Case> cases = {
+      {"NaN row delta", 64, nan, 64, 0, 0},
+      {"NaN level", nan, 3, 0, 3, 0},
+      {"minus infinity delta", 64, -inf, 64, double(INT32_MIN), 0},
+      {"huge delta", 64, 1e300, 64, double(INT32_MAX), dng_code_bad_format},
+      {"infinite level", inf, 0, double(UINT32_MAX), 0, dng_code_bad_format},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dng_linearization_info info;
+    info.active_area = dng_box(0, 0, 2, 3);
+    info.black_level[0][0][0] = c.level;
+    info.black_delta_v = {c.delta, 1};
+    info.white_level[0] = 4095;
+    info.QuantizeBlackLevels();
+    EXPECT_EQ(info.black_level[0][0][0], c.want_level);
+    EXPECT_EQ(info.black_delta_v[0], c.want_delta);
+    dng_simple_image source(dng_box(0, 0, 2, 3), 1, dng_type_short);
+    dng_simple_image dest(dng_box(0, 0, 2, 3), 1, dng_type_short, 65535);
+    dng_host host;
+    dng_test::StderrCapture quiet;
+    EXPECT_EQ(code_of([&] { info.LinearizeImage(host, source, dest); }), c.code);
+  }
 }
 
 TEST(Linearization, BlackQuantizationAndRefusals) {
