@@ -129,7 +129,7 @@ RawDng build_raw_dng(const RawDngOptions& o) {
   r.width = o.width;
   r.height = o.height;
   r.samples = spp;
-  if (!o.share_first_tile) {
+  if (o.expected_samples && !o.share_first_tile) {
     r.stage1.resize(size_t{o.width} * o.height * spp);
     for (uint32_t y = 0; y < o.height; ++y)
       for (uint32_t x = 0; x < o.width; ++x)
@@ -442,6 +442,23 @@ std::vector<RawDngOptions> raw_dng_layouts() {
     o.active_area = std::vector<uint32_t>{0, 2, 24, 30};
     o.default_scale = std::make_pair(Rational{2, 1}, Rational{1, 1});
     o.default_crop_size = std::make_pair(Rational{24, 1}, Rational{20, 1});
+  });
+  add("EXIF, GPS, XMP and IPTC blocks beside the image", [&](RawDngOptions& o) {
+    lossless(o, 14, 2);
+    o.tile_width = 16;
+    o.tile_length = 16;
+    o.extra = [](DngBuilder& b) {
+      const int exif = b.exif_ifd();
+      b.add_rational(exif, 33434, {{1, 125}});
+      b.add_ascii(exif, 36867, "2026:12:10 12:00:00");
+      b.add_byte(b.gps_ifd(), 0, {2, 3, 0, 0});
+      b.add_xmp(kIfd0,
+                "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+                "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"><xmp:Rating>3</xmp:Rating></rdf:Description></rdf:RDF>"
+                "</x:xmpmeta><?xpacket end=\"w\"?>");
+      b.add_iptc(kIfd0, std::string("\x1C\x02\x00\x00\x02\x00\x04\x1C\x02\x78\x00\x05hello", 17));
+    };
   });
   add("LinearRaw with a black level per sample", [](RawDngOptions& o) {
     o.cfa_rows.clear();

@@ -85,8 +85,11 @@ struct RawDngOptions {
   // fit the bit depth.
   std::function<uint32_t(uint32_t x, uint32_t y, uint32_t p)> scene;
   // Every tile offset and byte count of the file point at the first tile's
-  // data, which is written once.
+  // data, which is written once; no expected samples are made.
   bool share_first_tile = false;
+  // Whether RawDng::stage1 is filled (a benchmark's large image needs only
+  // the bytes).
+  bool expected_samples = true;
   // Called after the main image is described and before layout.
   std::function<void(DngBuilder&)> extra;
 };

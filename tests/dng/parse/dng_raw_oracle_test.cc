@@ -161,7 +161,9 @@ void require_tools() {
 }
 
 // Striped lossless images are written as one strip each: the oracles read
-// compressed strips as one stream.
+// compressed strips as one stream. No layout has a linearization table:
+// both oracles apply one while unpacking, by rules of their own for long
+// tables.
 std::vector<RawDngOptions> oracle_layouts() {
   std::vector<RawDngOptions> t;
   for (uint32_t components : {1u, 2u})
