@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   o.compression = 7;
   o.jpeg_components = 2;
   o.tile_width = o.tile_length = 256;
+  o.expected_samples = false;  // raw_pipeline_time --verify checks stage 1 against the scene
   o.black_levels = {double(raw_scene::kBlack)};
   o.white_level = raw_scene::kWhite;
   const uint32_t width = o.width, height = o.height;
