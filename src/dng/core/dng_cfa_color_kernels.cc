@@ -209,6 +209,8 @@ void dng_cfa_color_kernels::InterpolateRows(const dng_pixel_buffer& src,
   const int32_t left = dst.area.left;
   const uint32_t width = static_cast<uint32_t>(dst.area.right - dst.area.left);
   const uint32_t first_col = static_cast<uint32_t>(((left % expanded_.h) + expanded_.h) % expanded_.h);
+  // A 2 x 2 pattern at full scale alternates two kernels along each row.
+  const bool bayer = expanded_.v == 2 && expanded_.h == 2 && sh == 0;
   for (int32_t y = dst.area.top; y < dst.area.bottom; ++y) {
     uint32_t phase_row = static_cast<uint32_t>(((y % expanded_.v) + expanded_.v) % expanded_.v);
     for (uint32_t j = 0; j < dst.planes; ++j) {
@@ -216,7 +218,11 @@ void dng_cfa_color_kernels::InterpolateRows(const dng_pixel_buffer& src,
       const void* s = src.Pixel(y >> sv, left >> sh, src.plane);
       void* d = dst.Pixel(y, left, dst.plane + j);
       uint32_t base = phase_row * N;
-      if (dst.pixel_type == dng_type_short) {
+      if (dst.pixel_type == dng_type_short && bayer) {
+        interpolate_row_u16_2x2(static_cast<const uint16_t*>(s), static_cast<uint16_t*>(d), width,
+                                first_col, cols, plane.tap_counts_ + base, plane.offsets_ + base,
+                                plane.weights16_ + base, sh);
+      } else if (dst.pixel_type == dng_type_short) {
         dng_pixel_kernels.InterpolateRowU16(static_cast<const uint16_t*>(s), static_cast<uint16_t*>(d),
                                             width, first_col, cols, plane.tap_counts_ + base,
                                             plane.offsets_ + base, plane.weights16_ + base, sh);

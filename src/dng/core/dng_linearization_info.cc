@@ -6,6 +6,7 @@
 #include "dng/core/dng_host.h"
 #include "dng/core/dng_image.h"
 #include "dng/core/dng_linearize_plane.h"
+#include "dng/core/dng_rational.h"
 
 void dng_linearization_info::FinishParse(const dng_box& stage1_bounds) {
   if (active_area.IsEmpty()) active_area = stage1_bounds;
@@ -26,14 +27,18 @@ void dng_linearization_info::QuantizeBlackLevels() {
   for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < cols; ++c) {
       for (uint32_t s = 0; s < 4; ++s) {
-        double& x = black_level[r][c][s];
-        x = x <= 0.0 ? 0.0 : std::floor(x * denominator + 0.5) / denominator;
+        // Through the unsigned rational: at or below 0 and NaN give 0,
+        // values beyond its range saturate.
+        dng_unsigned_ratio q;
+        q.FromReal(black_level[r][c][s], uint32_t(denominator));
+        black_level[r][c][s] = q.ToReal();
       }
     }
   }
   auto signed_round = [denominator](double& x) {
-    double v = x * denominator;
-    x = (v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5)) / denominator;
+    dng_signed_ratio q;
+    q.FromReal(x, uint32_t(denominator));
+    x = q.ToReal();
   };
   for (double& d : black_delta_h) signed_round(d);
   for (double& d : black_delta_v) signed_round(d);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <optional>
 
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_image.h"
@@ -19,6 +21,7 @@ constexpr double kFixedLimit = 1099511627776.0;  // 2^40
 
 int64_t to_fixed(double v, double scale, uint32_t range) {
   double x = v * scale * range * 256.0;
+  if (std::isnan(x)) return 0;
   x = x < 0 ? -std::floor(-x + 0.5) : std::floor(x + 0.5);
   x = std::clamp(x, -kFixedLimit, kFixedLimit);
   return static_cast<int64_t>(x);
@@ -103,6 +106,11 @@ dng_linearize_plane::dng_linearize_plane(const dng_linearization_info& info, con
           lookup_fixed_[x] = static_cast<int64_t>(std::floor(range_ * v + 0.5));
         }
       }
+      // 16-bit outputs of 8- and 16-bit sources: one 16-bit lookup per pixel.
+      if (destination_type_ == dng_type_short && range_ <= 65535) {
+        lookup16_.assign(lookup_fixed_.begin(), lookup_fixed_.end());
+        lookup_fixed_.clear();
+      }
     } else {
       (float_path_ ? lookup_float_.resize(65536) : lookup_fixed_.resize(65536));
       for (uint32_t x = 0; x < 65536; ++x) store(lookup_fixed_, lookup_float_, x, table_value(x));
@@ -117,28 +125,88 @@ dng_box dng_linearize_plane::AlignTile2() const {
   return dng_box(b.top + active_.top, b.left + active_.left, b.bottom + active_.top, b.right + active_.left);
 }
 
+namespace {
+
+// One row of the single-lookup path into 16-bit samples.
+template <class S>
+void lookup_row(const S* src, int32_t src_step, uint16_t* dst, int32_t dst_step, int32_t count,
+                const uint16_t* lookup) {
+  if (src_step == 1 && dst_step == 1) {
+    for (int32_t x = 0; x < count; ++x) dst[x] = lookup[src[x]];
+  } else {
+    for (int32_t x = 0; x < count; ++x) dst[ptrdiff_t(x) * dst_step] = lookup[src[ptrdiff_t(x) * src_step]];
+  }
+}
+
+}  // namespace
+
 void dng_linearize_plane::ProcessTile(uint32_t, const dng_box& tile, dng_cancel_hook*) {
   const int32_t w = tile.right - tile.left;
   const int32_t h = tile.bottom - tile.top;
   if (w <= 0 || h <= 0) return;
   const uint32_t src_size = tag_type_size(source_type_);
   const uint32_t dst_size = tag_type_size(destination_type_);
-  std::vector<uint8_t> in(size_t(w) * h * src_size);
-  std::vector<uint8_t> out(size_t(w) * h * dst_size);
-  dng_pixel_buffer sb;
-  sb.area = tile;
-  sb.plane = plane_;
-  sb.planes = 1;
-  sb.row_step = w;
-  sb.col_step = 1;
-  sb.plane_step = w * h;
-  sb.pixel_type = source_type_;
-  sb.pixel_size = src_size;
-  sb.data = in.data();
-  source_.ReadArea(sb, 0, 1, 1);
+  const dng_box out_area(tile.top - active_.top, tile.left - active_.left, tile.bottom - active_.top,
+                         tile.right - active_.left);
+
+  // Both images are reached in place through tile buffers; an area that
+  // reaches outside an image goes through a copy (outside samples read as 0
+  // and are not written).
+  std::optional<dng_const_tile_buffer> source_tile;
+  std::optional<dng_dirty_tile_buffer> destination_tile;
+  std::vector<uint8_t> in, out;
+  dng_pixel_buffer copy_in, copy_out;
+  const dng_pixel_buffer* sb;
+  dng_pixel_buffer* db;
+  if (source_.Bounds().Contains(tile) && plane_ < source_.Planes()) {
+    source_tile.emplace(source_, tile);
+    sb = &*source_tile;
+  } else {
+    in.assign(size_t(w) * h * src_size, 0);
+    copy_in.area = tile;
+    copy_in.plane = plane_;
+    copy_in.planes = 1;
+    copy_in.row_step = w;
+    copy_in.col_step = 1;
+    copy_in.plane_step = w * h;
+    copy_in.pixel_type = source_type_;
+    copy_in.pixel_size = src_size;
+    copy_in.data = in.data();
+    source_.ReadArea(copy_in, 0, 1, 1);
+    sb = &copy_in;
+  }
+  if (destination_.Bounds().Contains(out_area) && plane_ < destination_.Planes()) {
+    destination_tile.emplace(destination_, out_area);
+    db = &*destination_tile;
+  } else {
+    out.assign(size_t(w) * h * dst_size, 0);
+    copy_out.area = out_area;
+    copy_out.plane = plane_;
+    copy_out.planes = 1;
+    copy_out.row_step = w;
+    copy_out.col_step = 1;
+    copy_out.plane_step = w * h;
+    copy_out.pixel_type = destination_type_;
+    copy_out.pixel_size = dst_size;
+    copy_out.data = out.data();
+    db = &copy_out;
+  }
+  const int32_t scs = sb->col_step, dcs = db->col_step;
 
   const float range_f = static_cast<float>(range_);
   for (int32_t y = 0; y < h; ++y) {
+    const void* src_row = sb->Pixel(tile.top + y, tile.left, plane_);
+    void* dst_row = db->Pixel(out_area.top + y, out_area.left, plane_);
+    if (!lookup16_.empty()) {
+      if (src_size == 1) {
+        lookup_row(static_cast<const uint8_t*>(src_row), scs, static_cast<uint16_t*>(dst_row), dcs, w,
+                   lookup16_.data());
+      } else {
+        lookup_row(static_cast<const uint16_t*>(src_row), scs, static_cast<uint16_t*>(dst_row), dcs, w,
+                   lookup16_.data());
+      }
+      continue;
+    }
     const uint32_t d = static_cast<uint32_t>(tile.top + y - active_.top);
     const uint32_t e = static_cast<uint32_t>(tile.left - active_.left);
     int64_t b1 = 0;
@@ -153,12 +221,12 @@ void dng_linearize_plane::ProcessTile(uint32_t, const dng_box& tile, dng_cancel_
     const size_t row2d = black2d_rows_ ? size_t{d % black2d_rows_} * black2d_cols_ : 0;
     uint32_t col = black2d_cols_ ? e % black2d_cols_ : 0;
     for (int32_t x = 0; x < w; ++x) {
-      size_t i = size_t(y) * w + x;
+      const ptrdiff_t i = ptrdiff_t(x) * scs;
       uint32_t s;
       switch (src_size) {
-        case 1: s = in[i]; break;
-        case 2: s = reinterpret_cast<const uint16_t*>(in.data())[i]; break;
-        default: s = reinterpret_cast<const uint32_t*>(in.data())[i]; break;
+        case 1: s = static_cast<const uint8_t*>(src_row)[i]; break;
+        case 2: s = static_cast<const uint16_t*>(src_row)[i]; break;
+        default: s = static_cast<const uint32_t*>(src_row)[i]; break;
       }
       int64_t b2 = 0;
       float b2f = 0.0f;
@@ -195,23 +263,13 @@ void dng_linearize_plane::ProcessTile(uint32_t, const dng_box& tile, dng_cancel_
           v16 = static_cast<int64_t>(std::floor(v * range_f + 0.5f));
         }
       }
+      const ptrdiff_t o = ptrdiff_t(x) * dcs;
       if (dst_size == 4) {
-        reinterpret_cast<float*>(out.data())[i] = is_float ? vf : static_cast<float>(v16);
+        static_cast<float*>(dst_row)[o] = is_float ? vf : static_cast<float>(v16);
       } else {
-        reinterpret_cast<uint16_t*>(out.data())[i] = static_cast<uint16_t>(v16);
+        static_cast<uint16_t*>(dst_row)[o] = static_cast<uint16_t>(v16);
       }
     }
   }
-  dng_pixel_buffer db;
-  db.area = dng_box(tile.top - active_.top, tile.left - active_.left, tile.bottom - active_.top,
-                    tile.right - active_.left);
-  db.plane = plane_;
-  db.planes = 1;
-  db.row_step = w;
-  db.col_step = 1;
-  db.plane_step = w * h;
-  db.pixel_type = destination_type_;
-  db.pixel_size = dst_size;
-  db.data = out.data();
-  destination_.WriteArea(db);
+  if (db == &copy_out) destination_.WriteArea(copy_out);
 }

@@ -34,6 +34,7 @@ class dng_linearize_plane : public dng_area_task {
   // bits on the output scale, in 64 bits so that no sum wraps) or float.
   bool single_lookup_ = false;
   std::vector<int64_t> lookup_fixed_;
+  std::vector<uint16_t> lookup16_;  // the single lookup into 16-bit samples
   std::vector<float> lookup_float_;
   uint32_t black2d_rows_ = 0;
   uint32_t black2d_cols_ = 0;

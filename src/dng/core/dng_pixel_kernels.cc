@@ -474,5 +474,65 @@ constexpr dng_pixel_kernel_table kScalarTable = {
 
 // Both are constant-initialised, so the table is usable by any static
 // initialiser.
+namespace {
+
+// Two pixels per step: the first with kernel A, the second with kernel B.
+// The tap counts are constants so each kernel is unrolled; the sums are
+// those of interpolate_row_u16, tap by tap in the same order.
+template <uint32_t NA, uint32_t NB>
+void interpolate_pairs_u16(const uint16_t* __restrict src, uint16_t* __restrict dst, uint32_t count,
+                           const int32_t* oa, const uint16_t* wa, const int32_t* ob,
+                           const uint16_t* wb) {
+  int32_t off_a[NA], off_b[NB];
+  uint32_t w_a[NA], w_b[NB];
+  for (uint32_t t = 0; t < NA; ++t) off_a[t] = oa[t], w_a[t] = wa[t];
+  for (uint32_t t = 0; t < NB; ++t) off_b[t] = ob[t], w_b[t] = wb[t];
+  uint32_t i = 0;
+  for (; i + 1 < count; i += 2) {
+    const uint16_t* s = src + i;
+    uint32_t a = 128, b = 128;
+    for (uint32_t t = 0; t < NA; ++t) a += w_a[t] * s[off_a[t]];
+    for (uint32_t t = 0; t < NB; ++t) b += w_b[t] * s[1 + off_b[t]];
+    dst[i] = static_cast<uint16_t>(a >> 8);
+    dst[i + 1] = static_cast<uint16_t>(b >> 8);
+  }
+  if (i < count) {
+    const uint16_t* s = src + i;
+    uint32_t a = 128;
+    for (uint32_t t = 0; t < NA; ++t) a += w_a[t] * s[off_a[t]];
+    dst[i] = static_cast<uint16_t>(a >> 8);
+  }
+}
+
+using pairs_fn = void (*)(const uint16_t*, uint16_t*, uint32_t, const int32_t*, const uint16_t*,
+                          const int32_t*, const uint16_t*);
+
+template <uint32_t NA>
+constexpr pairs_fn kPairsRow[4] = {interpolate_pairs_u16<NA, 1>, interpolate_pairs_u16<NA, 2>,
+                                   interpolate_pairs_u16<NA, 3>, interpolate_pairs_u16<NA, 4>};
+constexpr const pairs_fn* kPairs[4] = {kPairsRow<1>, kPairsRow<2>, kPairsRow<3>, kPairsRow<4>};
+
+}  // namespace
+
+void interpolate_row_u16_2x2(const uint16_t* src, uint16_t* dst, uint32_t count, uint32_t phase,
+                             uint32_t phase_count, const uint32_t* tap_counts,
+                             const int32_t* const* tap_offsets, const uint16_t* const* tap_weights,
+                             uint32_t shift) {
+  if (phase_count != 2 || shift != 0 || phase > 1) {
+    dng_pixel_kernels.InterpolateRowU16(src, dst, count, phase, phase_count, tap_counts,
+                                        tap_offsets, tap_weights, shift);
+    return;
+  }
+  const uint32_t a = phase, b = phase ^ 1;
+  const uint32_t na = tap_counts[a], nb = tap_counts[b];
+  if (na < 1 || na > 4 || nb < 1 || nb > 4) {
+    dng_pixel_kernels.InterpolateRowU16(src, dst, count, phase, phase_count, tap_counts,
+                                        tap_offsets, tap_weights, shift);
+    return;
+  }
+  kPairs[na - 1][nb - 1](src, dst, count, tap_offsets[a], tap_weights[a], tap_offsets[b],
+                         tap_weights[b]);
+}
+
 constinit const dng_pixel_kernel_table dng_scalar_pixel_kernels = kScalarTable;
 constinit dng_pixel_kernel_table dng_pixel_kernels = kScalarTable;

@@ -127,6 +127,15 @@ extern dng_pixel_kernel_table dng_pixel_kernels;
 // The portable routines (what dng_pixel_kernels holds at start).
 extern const dng_pixel_kernel_table dng_scalar_pixel_kernels;
 
+// InterpolateRowU16 for two alternating phases at full scale (2 x 2
+// patterns): phase_count 2, shift 0 and at most four taps per phase, with
+// the two kernels held in registers for the whole row. Any other arguments
+// go to the table's InterpolateRowU16. Results equal that routine's.
+void interpolate_row_u16_2x2(const uint16_t* src, uint16_t* dst, uint32_t count, uint32_t phase,
+                             uint32_t phase_count, const uint32_t* tap_counts,
+                             const int32_t* const* tap_offsets, const uint16_t* const* tap_weights,
+                             uint32_t shift);
+
 // [0, 1] clipping in which NaN gives 0.
 inline float clip_unit(float x) {
   x = x > 0.0f ? x : 0.0f;

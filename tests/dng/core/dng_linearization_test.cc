@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -47,8 +49,8 @@ uint32_t input(int32_t r, int32_t c, uint32_t bits) {
   return static_cast<uint32_t>(v);
 }
 
-TEST(Linearization, MatchesTheAnalyticFormula) {
-  std::vector<Case> cases = {
+const std::vector<Case>& analytic_cases() {
+  static const std::vector<Case> cases = {
       {"16-bit single black, one lookup", dng_type_short, 12, {}, 1, 1, {256}, false, false, 4095, true},
       {"16-bit with a short table", dng_type_short, 12, {0, 100, 400, 900, 1600, 60000}, 1, 1, {50}, false, false, 0, true},
       {"2 x 2 black pattern", dng_type_short, 14, {}, 2, 2, {512, 520, 530, 515}},
@@ -61,8 +63,16 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
        {0, 2, 9, 65535}, 2, 2, {1, 2, 3, 0}, false, false, 10},
       {"32-bit source", dng_type_long, 20, {}, 1, 2, {4000, 4100}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  return cases;
+}
+
+// Linearizes the case's source into a destination of dest_type and compares
+// every pixel with the formula: a 16-bit destination exactly or within 1, a
+// float one (the unrounded value over the output range, clipped to [0, 1])
+// within the rounding of the single-precision operations it takes, a few
+// units in the last place of the values subtracted.
+void check_against_formula(const Case& c, uint32_t dest_type) {
+  {
     dng_linearization_info info;
     info.active_area = kActive;
     info.table = c.table;
@@ -91,17 +101,30 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
     source.WriteArea(b);
 
     dng_simple_image dest(dng_box(0, 0, kActive.bottom - kActive.top, kActive.right - kActive.left), 1,
-                          dng_type_short, 65535);
+                          dest_type, 65535);
     dng_host host;
     ASSERT_EQ(code_of([&] { info.LinearizeImage(host, source, dest); }), 0);
 
+    const double peak = info.PeakBlackLevel(0);
     uint32_t off = 0;
     for (int32_t r = kActive.top; r < kActive.bottom; ++r) {
       for (int32_t k = kActive.left; k < kActive.right; ++k) {
         int32_t ar = r - kActive.top, ac = k - kActive.left;
-        double expected = dng_test::analytic_linear(info, 0, ar, ac, samples[r * kCols + k]);
-        double got = *static_cast<const uint16_t*>(dest.Buffer().Pixel(ar, ac, 0));
-        double tolerance = c.exact ? 0 : 1;
+        double expected, got, tolerance;
+        if (dest_type == dng_type_float) {
+          double y = samples[r * kCols + k];
+          if (!c.table.empty()) y = c.table[std::min<size_t>(size_t(y), c.table.size() - 1)];
+          double black = info.black_level[ar % c.rep_rows][ac % c.rep_cols][0];
+          if (c.col_deltas) black += info.black_delta_h[ac];
+          if (c.row_deltas) black += info.black_delta_v[ar];
+          expected = std::clamp((y - black) / (white - peak), 0.0, 1.0);
+          got = *static_cast<const float*>(dest.Buffer().Pixel(ar, ac, 0));
+          tolerance = 4 * FLT_EPSILON * (1 + (std::fabs(y) + std::fabs(black)) / (white - peak));
+        } else {
+          expected = dng_test::analytic_linear(info, 0, ar, ac, samples[r * kCols + k]);
+          got = *static_cast<const uint16_t*>(dest.Buffer().Pixel(ar, ac, 0));
+          tolerance = c.exact ? 0 : 1;
+        }
         if (std::fabs(got - expected) > tolerance) {
           ++off;
           ADD_FAILURE() << "at " << r << "," << k << " got " << got << " expected " << expected;
@@ -109,6 +132,81 @@ TEST(Linearization, MatchesTheAnalyticFormula) {
       }
     }
     EXPECT_EQ(off, 0u);
+  }
+}
+
+TEST(Linearization, MatchesTheAnalyticFormula) {
+  for (const Case& c : analytic_cases()) {
+    SCOPED_TRACE(c.name);
+    check_against_formula(c, dng_type_short);
+  }
+}
+
+TEST(Linearization, FloatDestinationMatchesTheUnroundedFormula) {
+  for (const Case& c : analytic_cases()) {
+    SCOPED_TRACE(c.name);
+    check_against_formula(c, dng_type_float);
+  }
+}
+
+TEST(Linearization, InterleavedPlanesEachWithTheirOwnLevels) {
+  // A three-plane stage 1 holds its planes interleaved by pixel: each plane
+  // is linearized with its own black and white from its own samples.
+  struct PlaneCase {
+    const char* name;
+    uint32_t source_type, dest_type, bits, rep_cols;
+  };
+  const std::vector<PlaneCase> cases = {
+      {"16-bit, single lookup", dng_type_short, dng_type_short, 14, 1},
+      {"16-bit, black pattern", dng_type_short, dng_type_short, 14, 2},
+      {"8-bit, single lookup", dng_type_byte, dng_type_short, 8, 1},
+      {"16-bit into float", dng_type_short, dng_type_float, 12, 2},
+  };
+  for (const PlaneCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    dng_linearization_info info;
+    info.active_area = kActive;
+    info.black_level_repeat_cols = c.rep_cols;
+    const double top = std::pow(2.0, c.bits) - 1;
+    for (uint32_t p = 0; p < 3; ++p) {
+      for (uint32_t k = 0; k < c.rep_cols; ++k) info.black_level[0][k][p] = 3 + 5 * p + 2 * k;
+      info.white_level[p] = top - 7 * p;
+    }
+    info.QuantizeBlackLevels();
+    dng_simple_image source(dng_box(0, 0, kRows, kCols), 3, c.source_type);
+    for (int32_t r = 0; r < kRows; ++r)
+      for (int32_t k = 0; k < kCols; ++k)
+        for (uint32_t p = 0; p < 3; ++p) {
+          const uint32_t v = input(r + 3 * int32_t(p), k, c.bits);
+          void* at = source.Buffer().Pixel(r, k, p);
+          if (c.source_type == dng_type_byte) {
+            *static_cast<uint8_t*>(at) = uint8_t(v);
+          } else {
+            *static_cast<uint16_t*>(at) = uint16_t(v);
+          }
+        }
+    dng_simple_image dest(dng_box(0, 0, kActive.bottom - kActive.top, kActive.right - kActive.left), 3,
+                          c.dest_type, 65535);
+    dng_host host;
+    ASSERT_EQ(code_of([&] { info.LinearizeImage(host, source, dest); }), 0);
+    for (uint32_t p = 0; p < 3; ++p) {
+      const double span = info.white_level[p] - info.PeakBlackLevel(p);
+      for (int32_t r = 0; r < int32_t(dest.Bounds().H()); ++r) {
+        for (int32_t k = 0; k < int32_t(dest.Bounds().W()); ++k) {
+          const double y = input(r + kActive.top + 3 * int32_t(p), k + kActive.left, c.bits);
+          const double v = (y - info.black_level[0][uint32_t(k) % c.rep_cols][p]) / span;
+          if (c.dest_type == dng_type_float) {
+            const float got = *static_cast<const float*>(dest.Buffer().Pixel(r, k, p));
+            EXPECT_NEAR(got, std::clamp(v, 0.0, 1.0), 4 * FLT_EPSILON * (1 + y / span))
+                << "plane " << p << " at " << r << "," << k;
+          } else {
+            const uint16_t got = *static_cast<const uint16_t*>(dest.Buffer().Pixel(r, k, p));
+            const double want = std::clamp(std::floor(v * 65535 + 0.5), 0.0, 65535.0);
+            EXPECT_NEAR(got, want, c.rep_cols == 1 ? 0 : 1) << "plane " << p << " at " << r << "," << k;
+          }
+        }
+      }
+    }
   }
 }
 
@@ -132,6 +230,43 @@ TEST(Linearization, TwelveBitEdgeValues) {
   std::vector<uint16_t> out;
   for (int i = 0; i < 4; ++i) out.push_back(*static_cast<const uint16_t*>(dest.Buffer().Pixel(0, i, 0)));
   EXPECT_EQ(out, (std::vector<uint16_t>{0, 65535, 0, 32759}));
+}
+
+TEST(Linearization, NonFiniteBlacksQuantizeLikeRationals) {
+  // A zero denominator in the file reads as NaN or an infinity. Quantized
+  // through the rationals, NaN gives 0 and infinities saturate, so the
+  // fixed-point tables stay defined and linearization ends with pixels or
+  // a code.
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  struct Case {
+    const char* name;
+    double level, delta;
+    double want_level, want_delta;
+    int32_t code;  // of LinearizeImage
+  };
+  const std::vector<Case> cases = {
+      {"NaN row delta", 64, nan, 64, 0, 0},
+      {"NaN level", nan, 3, 0, 3, 0},
+      {"minus infinity delta", 64, -inf, 64, double(INT32_MIN), 0},
+      {"huge delta", 64, 1e300, 64, double(INT32_MAX), dng_code_bad_format},
+      {"infinite level", inf, 0, double(UINT32_MAX), 0, dng_code_bad_format},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dng_linearization_info info;
+    info.active_area = dng_box(0, 0, 2, 3);
+    info.black_level[0][0][0] = c.level;
+    info.black_delta_v = {c.delta, 1};
+    info.white_level[0] = 4095;
+    info.QuantizeBlackLevels();
+    EXPECT_EQ(info.black_level[0][0][0], c.want_level);
+    EXPECT_EQ(info.black_delta_v[0], c.want_delta);
+    dng_simple_image source(dng_box(0, 0, 2, 3), 1, dng_type_short);
+    dng_simple_image dest(dng_box(0, 0, 2, 3), 1, dng_type_short, 65535);
+    dng_host host;
+    dng_test::StderrCapture quiet;
+    EXPECT_EQ(code_of([&] { info.LinearizeImage(host, source, dest); }), c.code);
+  }
 }
 
 TEST(Linearization, BlackQuantizationAndRefusals) {

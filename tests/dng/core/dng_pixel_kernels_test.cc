@@ -691,6 +691,60 @@ TEST(PixelKernels, DocumentedExamples) {
   EXPECT_EQ(out, 1500);
 }
 
+TEST(PixelKernels, TwoPhaseRowEqualsTheTableRoutine) {
+  // The 2 x 2 row routine against the table's over both start phases, odd
+  // and even widths, every pair of tap counts it unrolls (1-4), samples at
+  // the extremes, and the arguments it hands on (five taps, a shift, other
+  // phase counts). Sentinels after the row catch a write past its end.
+  struct Case {
+    const char* name;
+    uint32_t phase_count, shift, max_taps;
+  };
+  const std::vector<Case> cases = {
+      {"two phases, 1-4 taps", 2, 0, 4},
+      {"two phases, up to 6 taps", 2, 0, 6},
+      {"two phases, halved columns", 2, 1, 4},
+      {"one phase", 1, 0, 4},
+      {"three phases", 3, 0, 4},
+  };
+  std::mt19937 rng(29);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int round = 0; round < 400; ++round) {
+      RowTaps t;
+      t.phase_count = c.phase_count;
+      for (uint32_t ph = 0; ph < t.phase_count; ++ph) {
+        const uint32_t n = 1 + rng() % c.max_taps;
+        std::vector<int32_t> off(n);
+        std::vector<uint16_t> w(n);
+        uint32_t left = 256;
+        for (uint32_t k = 0; k < n; ++k) {
+          off[k] = int32_t(rng() % 9) - 4;
+          w[k] = uint16_t(k + 1 == n ? left : rng() % (left + 1));
+          left -= w[k];
+        }
+        t.counts.push_back(n);
+        t.offsets.push_back(off);
+        t.weights16.push_back(w);
+      }
+      for (uint32_t ph = 0; ph < t.phase_count; ++ph) {
+        t.offset_ptrs.push_back(t.offsets[ph].data());
+        t.weight16_ptrs.push_back(t.weights16[ph].data());
+      }
+      const uint32_t count = 1 + rng() % 70, phase = rng() % t.phase_count, margin = 4;
+      std::vector<uint16_t> src = random_samples<uint16_t>(rng, (count >> c.shift) + 2 * margin + 1);
+      if (round % 4 == 0) std::fill(src.begin(), src.end(), uint16_t(65535));
+      std::vector<uint16_t> expected(count + 3, 0xA5A5), got(count + 3, 0xA5A5);
+      dng_scalar_pixel_kernels.InterpolateRowU16(src.data() + margin, expected.data(), count, phase,
+                                                 t.phase_count, t.counts.data(), t.offset_ptrs.data(),
+                                                 t.weight16_ptrs.data(), c.shift);
+      interpolate_row_u16_2x2(src.data() + margin, got.data(), count, phase, t.phase_count,
+                              t.counts.data(), t.offset_ptrs.data(), t.weight16_ptrs.data(), c.shift);
+      ASSERT_EQ(got, expected) << "round " << round << " width " << count << " phase " << phase;
+    }
+  }
+}
+
 TEST(Dng1dTable, LookupOfTheIdentityAndOutsideTheContract) {
   dng_1d_table identity;
   EXPECT_EQ(identity.Lookup(0.5f), 0.0f);  // no data yet
