@@ -396,6 +396,24 @@ void DngBuilder::add_rgb_preview(int ifd) {
   add_short(ifd, 284, {1});
 }
 
+uint32_t DngBuilder::append_image_data(const std::string& bytes) {
+  auto at = static_cast<uint32_t>(image_.size());
+  image_ += bytes;
+  return at;
+}
+
+void DngBuilder::add_image_offsets(int ifd, uint16_t tag, const std::vector<uint32_t>& relative) {
+  remove(ifd, tag);
+  auto count = static_cast<uint32_t>(relative.size());
+  Entry e{tag, 4, count, "", relative.empty() ? 0 : relative[0], {}, Kind::kImageOffset};
+  image_offset_arrays_.erase({ifd, tag});
+  if (count > 1) {
+    image_offset_arrays_[{ifd, tag}] = relative;
+    e.value = std::string(size_t{count} * 4, '\0');
+  }
+  ifds_.at(ifd).entries.push_back(e);
+}
+
 void DngBuilder::add_maker_note(const MakerNoteSpec& spec) {
   maker_note_ = spec;
   int exif = exif_ifd();
@@ -454,7 +472,10 @@ std::string DngBuilder::build() {
         case Kind::kValue:
         case Kind::kMakerNote: tb.add(n, e.tag, e.type, e.count, e.value); break;
         case Kind::kRaw: tb.add_raw(n, e.tag, e.type, e.count, e.field); break;
-        case Kind::kImageOffset: tb.add_raw(n, e.tag, e.type, e.count, 0); break;
+        case Kind::kImageOffset:
+          if (e.value.empty()) tb.add_raw(n, e.tag, e.type, e.count, 0);
+          else tb.add(n, e.tag, e.type, e.count, e.value);
+          break;
         case Kind::kPointer: tb.add_ifd_pointer(n, e.tag, e.targets); break;
       }
     }
@@ -477,6 +498,15 @@ std::string DngBuilder::build() {
   for (size_t i = 0; i < ifds_.size(); ++i) {
     for (const Entry& e : ifds_[i].entries) {
       if (e.kind != Kind::kImageOffset) continue;
+      auto array = image_offset_arrays_.find({static_cast<int>(i), e.tag});
+      if (array != image_offset_arrays_.end()) {
+        uint32_t at = value_position(static_cast<int>(i), e.tag);
+        for (uint32_t relative : array->second) {
+          out.replace(at, 4, u32(image_at + relative));
+          at += 4;
+        }
+        continue;
+      }
       uint32_t at = entry_position(static_cast<int>(i), e.tag) + 8;
       std::string field = u32(image_at + e.field);
       out.replace(at, 4, field);

@@ -131,6 +131,13 @@ class DngBuilder {
   // A small 8-bit RGB preview (NewSubFileType 1).
   void add_rgb_preview(int ifd);
 
+  // Image data of any layout: bytes appended to the pixel data at the end
+  // of the file (returns where they start, relative to that data), and a
+  // LONG offset array (StripOffsets, TileOffsets) whose values are such
+  // relative positions, made absolute when the file is built.
+  uint32_t append_image_data(const std::string& bytes);
+  void add_image_offsets(int ifd, uint16_t tag, const std::vector<uint32_t>& relative);
+
   // The maker note (37500) of the EXIF directory; the make kinds also set
   // the camera make in IFD 0.
   void add_maker_note(const MakerNoteSpec& spec);
@@ -201,6 +208,8 @@ class DngBuilder {
   std::vector<Override> overrides_;
   std::vector<std::pair<uint32_t, std::pair<uint32_t, bool>>> patches_;
   std::vector<PrivateSection> private_sections_;
+  // Relative offsets of the kImageOffset entries with more than one value.
+  std::map<std::pair<int, uint16_t>, std::vector<uint32_t>> image_offset_arrays_;
   // Results of the last build.
   std::vector<uint32_t> ifd_offsets_;
   std::vector<std::vector<uint16_t>> written_order_;

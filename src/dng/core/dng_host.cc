@@ -35,4 +35,6 @@ __attribute__((weak)) std::unique_ptr<dng_ifd> dng_host::NewIFD() {
   throw_dng_code(dng_code_unknown);
 }
 
-std::unique_ptr<dng_negative> dng_host::NewNegative() { throw_dng_code(dng_code_unknown); }
+__attribute__((weak)) std::unique_ptr<dng_negative> dng_host::NewNegative() {
+  throw_dng_code(dng_code_unknown);
+}

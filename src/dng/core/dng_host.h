@@ -38,7 +38,7 @@ class dng_host {
   virtual void RunAreaTask(dng_area_task& task, const dng_box& area);
 
   // Factories of the parse objects; allocation failure raises 100005. The
-  // parse library defines the first three beside their classes; a program
+  // parse library defines them beside their classes; a program
   // built without it gets weak stand-ins that raise 100000.
   virtual std::unique_ptr<dng_exif> NewExif();
   virtual std::unique_ptr<dng_shared> NewShared();

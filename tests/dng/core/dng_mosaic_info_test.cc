@@ -18,6 +18,7 @@
 #include "dng/core/dng_tag_types.h"
 #include "dng/support/code_of.h"
 #include "dng/support/mosaic_pattern.h"
+#include "dng/support/raw_reference.h"
 
 namespace {
 
@@ -25,11 +26,9 @@ using dng_test::code_of;
 using dng_test::mosaic;
 
 
-struct Mosaic {
-  std::vector<uint16_t> samples;
-  int32_t rows, cols;
-  uint16_t at(int32_t r, int32_t c) const { return samples[size_t(r) * size_t(cols) + size_t(c)]; }
-};
+using dng_test::Mosaic;
+using dng_test::mosaic_at;
+using dng_test::reference_demosaic;
 
 Mosaic random_mosaic(int32_t rows, int32_t cols, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -49,45 +48,6 @@ std::unique_ptr<dng_simple_image> stage2_image(const Mosaic& m) {
 
 uint16_t sample(const dng_simple_image& image, int32_t r, int32_t c, uint32_t plane) {
   return *static_cast<const uint16_t*>(image.Buffer().Pixel(r, c, plane));
-}
-
-// The mosaic outside its bounds: the first (last) pattern rows and columns
-// repeated in phase with the pattern's start (end).
-int32_t repeat_index(int32_t i, int32_t size, int32_t period) {
-  auto mod = [](int32_t a, int32_t n) { return ((a % n) + n) % n; };
-  if (i < 0) return mod(i, period);
-  if (i >= size) return size - period + mod(i - (size - period), period);
-  return i;
-}
-
-uint16_t mosaic_at(const Mosaic& m, const dng_mosaic_info& info, int32_t r, int32_t c) {
-  return m.at(repeat_index(r, m.rows, int32_t(info.pattern_rows)),
-              repeat_index(c, m.cols, int32_t(info.pattern_cols)));
-}
-
-// One destination pixel at a time: the kernel of its phase applied to the
-// mosaic samples around the source sample under it.
-std::vector<uint16_t> reference_demosaic(const Mosaic& m, const dng_mosaic_info& info) {
-  auto kernels = std::make_unique<dng_cfa_color_kernels[]>(4);
-  build_all_cfa_kernels(kernels.get(), info, 1000, 1);
-  const dng_extent f = info.FullScaleFactors();
-  const int32_t rows = m.rows * f.v, cols = m.cols * f.h;
-  std::vector<uint16_t> out(size_t(rows) * size_t(cols) * info.color_planes);
-  for (uint32_t k = 0; k < info.color_planes; ++k) {
-    const dng_extent e = kernels[k].ExpandedSize();
-    for (int32_t y = 0; y < rows; ++y) {
-      for (int32_t x = 0; x < cols; ++x) {
-        const dng_cfa_kernel& kernel = kernels[k].Kernel(uint32_t(y % e.v), uint32_t(x % e.h));
-        uint32_t sum = 128;
-        for (uint32_t t = 0; t < kernel.count; ++t) {
-          sum += kernel.weight16[t] *
-                 uint32_t(mosaic_at(m, info, y / f.v + kernel.offset[t].v, x / f.h + kernel.offset[t].h));
-        }
-        out[(size_t(k) * rows + size_t(y)) * cols + size_t(x)] = uint16_t(sum >> 8);
-      }
-    }
-  }
-  return out;
 }
 
 std::unique_ptr<dng_simple_image> interpolate_full(const Mosaic& m, dng_mosaic_info info) {
