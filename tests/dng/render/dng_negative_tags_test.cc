@@ -15,7 +15,10 @@
 #include "dng/core/dng_memory_allocator.h"
 #include "dng/core/dng_memory_stream.h"
 #include "dng/parse/dng_exif.h"
+#include "dng/core/dng_host.h"
 #include "dng/parse/dng_negative.h"
+#include "dng/parse/dng_xmp.h"
+#include "dng/parse/xmp_toolkit.h"
 #include "dng/render/dng_tag_sets.h"
 #include "dng/support/code_of.h"
 #include "support/temp_folder.h"
@@ -222,6 +225,39 @@ TEST(ExifTiffBlock, ReadsBackWithLibtiffAndExiftool) {
   EXPECT_EQ(report, "Maker\nModel 7\n300\n0.008\n200\n-33.8666666666667\nS\n") << report;
   const std::string validate = run("exiftool -validate -warning -a '" + path + "' 2>&1");
   EXPECT_EQ(validate.find("Error"), std::string::npos) << validate;
+}
+
+}  // namespace
+
+namespace {
+
+class TagXmpPacket : public ::testing::Test {
+ protected:
+  void SetUp() override { xmp_toolkit_initialize(); }
+  void TearDown() override { xmp_toolkit_terminate(); }
+};
+
+TEST_F(TagXmpPacket, SerialisesThePacketWithPadding) {
+  const std::string packet =
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+      "<rdf:Description rdf:about='' xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Make='Maker'/>"
+      "</rdf:RDF></x:xmpmeta>";
+  dng_host host;
+  dng_xmp xmp(default_memory_allocator);
+  xmp.Parse(host, packet.data(), uint32_t(packet.size()));
+  const tag_xmp tag(&xmp);
+  EXPECT_EQ(tag.Type(), 1);
+  ASSERT_GT(tag.Count(), 4096u);
+  const std::vector<uint8_t> bytes = value_bytes(tag);
+  ASSERT_EQ(bytes.size(), tag.Count());
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text.rfind("<?xpacket begin=", 0), 0u) << text.substr(0, 80);
+  EXPECT_NE(text.find("tiff:Make"), std::string::npos);
+  const size_t meta_end = text.find("</x:xmpmeta>");
+  const size_t trailer = text.find("<?xpacket end=\"w\"?>");
+  ASSERT_NE(meta_end, std::string::npos);
+  ASSERT_NE(trailer, std::string::npos);
+  EXPECT_GE(trailer - meta_end, 4096u);  // the padding
 }
 
 }  // namespace
