@@ -170,6 +170,7 @@ void dng_negative::FinishParse(dng_host& host, dng_stream& stream, dng_info& inf
   if (shared.iptc_length != 0) {
     std::unique_ptr<dng_memory_block> block =
         read_stream_block(host, stream, shared.iptc_position, shared.iptc_length);
+    // Where the block starts in the file the stream was cut from.
     stream.SeekForRead(shared.iptc_position);
     AdoptIPTC(std::move(block), stream.OriginalFilePosition());
   }

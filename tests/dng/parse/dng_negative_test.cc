@@ -27,6 +27,8 @@
 #include "dng/support/stderr_capture.h"
 #include "dng/support/stdout_capture.h"
 #include "support/dng_builder.h"
+#include "support/raw_dng_builder.h"
+#include "support/raw_pipeline.h"
 #include "xmp/allocation_hooks.h"
 
 namespace {
@@ -872,6 +874,86 @@ TEST_F(NegativePipeline, BuildsStage3AndDropsStagesAsTheHostSays) {
     // Crop and scale stay in raw pixels at full scale.
     EXPECT_EQ(n.DefaultCropSizeH().n, 12u);
     EXPECT_EQ(n.DefaultScaleH().d, 1u);
+  }
+}
+
+// The images agree in bounds, planes, pixel type and every sample.
+void expect_same_image(const dng_image& got, const dng_image& want, const char* stage) {
+  SCOPED_TRACE(stage);
+  ASSERT_EQ(got.Bounds(), want.Bounds());
+  ASSERT_EQ(got.Planes(), want.Planes());
+  ASSERT_EQ(got.PixelType(), want.PixelType());
+  const auto& g = dynamic_cast<const dng_simple_image&>(got);
+  const auto& w = dynamic_cast<const dng_simple_image&>(want);
+  uint32_t mismatches = 0;
+  for (uint32_t p = 0; p < got.Planes(); ++p)
+    for (int32_t y = 0; y < int32_t(got.Bounds().H()); ++y)
+      for (int32_t x = 0; x < int32_t(got.Bounds().W()); ++x) {
+        const uint32_t a = testing_support::image_sample(g, y, x, p);
+        const uint32_t b = testing_support::image_sample(w, y, x, p);
+        if (a != b && mismatches++ < 5)
+          ADD_FAILURE() << "plane " << p << " (" << y << ", " << x << "): " << a << " vs " << b;
+      }
+}
+
+// Every generated layout (uncompressed and lossless, CFA of every layout and
+// LinearRaw) through the negative gives the stages of the plain pipeline.
+// Kept stages stay in raw pixels; with nothing kept only stage 3 remains and
+// a doubled axis is folded into the crop and scale.
+TEST_F(NegativePipeline, EveryRawLayoutGivesThePipelineStages) {
+  for (const testing_support::RawDngOptions& o : testing_support::raw_dng_layouts()) {
+    SCOPED_TRACE(o.name);
+    const testing_support::RawDng file = testing_support::build_raw_dng(o);
+    dng_test::StderrCapture diagnostics;
+    const testing_support::RawPipelineResult want = testing_support::run_raw_pipeline(file.bytes);
+    ASSERT_EQ(want.code, 0) << diagnostics.Take();
+    const bool cfa = !o.cfa_rows.empty();
+
+    NegativeRun kept(file.bytes);
+    kept.host.SetKeepStage1(true);
+    kept.host.SetKeepStage2(true);
+    kept.Open();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    kept.RunPipeline();
+    const dng_negative& k = *kept.negative;
+    ASSERT_NE(k.Stage1Image(), nullptr);
+    expect_same_image(*k.Stage1Image(), *want.stage1, "stage 1");
+    ASSERT_NE(k.Stage3Image(), nullptr);
+    EXPECT_NE(k.LinearizationInfo(), nullptr);
+    if (cfa) {
+      ASSERT_NE(k.Stage2Image(), nullptr);
+      expect_same_image(*k.Stage2Image(), *want.stage2, "stage 2");
+      expect_same_image(*k.Stage3Image(), *want.stage3, "stage 3");
+      EXPECT_NE(k.MosaicInfo(), nullptr);
+    } else {
+      EXPECT_EQ(k.Stage2Image(), nullptr);
+      expect_same_image(*k.Stage3Image(), *want.stage2, "stage 3 = stage 2");
+      EXPECT_EQ(k.MosaicInfo(), nullptr);
+    }
+    const dng_extent factors = cfa ? want.mosaic.FullScaleFactors() : dng_extent(1, 1);
+    EXPECT_EQ(k.RawToFullScaleH(), double(factors.h));
+    EXPECT_EQ(k.RawToFullScaleV(), double(factors.v));
+
+    NegativeRun plain(file.bytes);
+    plain.Open();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    plain.RunPipeline();
+    diagnostics.Take();
+    const dng_negative& n = *plain.negative;
+    EXPECT_EQ(n.Stage1Image(), nullptr);
+    EXPECT_EQ(n.Stage2Image(), nullptr);
+    EXPECT_EQ(n.LinearizationInfo(), nullptr);
+    EXPECT_EQ(n.MosaicInfo(), nullptr);
+    ASSERT_NE(n.Stage3Image(), nullptr);
+    expect_same_image(*n.Stage3Image(), *k.Stage3Image(), "stage 3, nothing kept");
+    EXPECT_EQ(n.RawToFullScaleH(), 1.0);
+    EXPECT_EQ(n.RawToFullScaleV(), 1.0);
+    EXPECT_EQ(n.DefaultCropSizeH().n, k.DefaultCropSizeH().n * uint32_t(factors.h));
+    EXPECT_EQ(n.DefaultCropSizeV().n, k.DefaultCropSizeV().n * uint32_t(factors.v));
+    EXPECT_EQ(n.DefaultCropOriginV().n, k.DefaultCropOriginV().n * uint32_t(factors.v));
+    EXPECT_EQ(n.DefaultScaleH().d, k.DefaultScaleH().d * uint32_t(factors.h));
+    EXPECT_EQ(n.DefaultScaleV().d, k.DefaultScaleV().d * uint32_t(factors.v));
+    EXPECT_EQ(n.DefaultScaleV().n, k.DefaultScaleV().n);
   }
 }
 
