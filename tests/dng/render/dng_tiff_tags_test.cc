@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "dng/core/dng_memory_stream.h"
 #include "dng/core/dng_mosaic_info.h"
 #include "dng/parse/dng_exif.h"
+#include "dng/parse/dng_ifd.h"
 #include "dng/render/dng_color_space.h"
 #include "dng/render/dng_exif_tag_group.h"
 #include "dng/render/dng_tag_sets.h"
@@ -58,6 +60,13 @@ std::string as_hex(const std::vector<uint8_t>& bytes) {
     s += b;
   }
   return s;
+}
+
+// Codes in a directory, in order.
+std::vector<uint16_t> codes_of(const tag_directory& directory) {
+  std::vector<uint16_t> codes;
+  for (uint32_t i = 0; i < directory.Size(); ++i) codes.push_back(directory.Entry(i)->Code());
+  return codes;
 }
 
 TEST(TiffTag, EntriesSerialiseToExactBytesInBothOrders) {
@@ -251,6 +260,96 @@ TEST(TagDirectory, EmptyAndFull) {
   EXPECT_EQ(full.Size(), tag_directory::kMaxEntries);
 }
 
+TEST(BasicTagSet, EntriesFollowTheDirectoryDescription) {
+  struct layout_case {
+    const char* name;
+    uint32_t bits;
+    uint32_t samples;
+    bool tiles;
+    uint32_t predictor;
+    uint32_t sample_format;
+    uint32_t extra_samples;
+    std::vector<uint16_t> codes;
+    uint32_t tile_count;
+  };
+  const layout_case cases[] = {
+      {"8-bit strips", 8, 3, false, 1, 1, 0, {254, 256, 257, 258, 259, 262, 273, 277, 278, 279, 284}, 4},
+      {"12-bit tiles with a predictor", 12, 1, true, 2, 1, 0,
+       {254, 256, 257, 258, 259, 262, 266, 277, 284, 317, 322, 323, 324, 325}, 6},
+      {"float with an extra sample", 32, 2, false, 1, 3, 1,
+       {254, 256, 257, 258, 259, 262, 273, 277, 278, 279, 284, 338, 339}, 4},
+  };
+  for (const layout_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dng_ifd ifd;
+    ifd.image_width = 40;
+    ifd.image_length = 30;
+    ifd.samples_per_pixel = c.samples;
+    ifd.bits_per_sample[0] = c.bits;
+    ifd.photometric_interpretation = c.samples >= 3 ? 2 : 1;
+    ifd.predictor = c.predictor;
+    ifd.sample_format[0] = c.sample_format;
+    ifd.extra_samples_count = c.extra_samples;
+    if (c.tiles) {
+      ifd.uses_tiles = true;
+      ifd.tile_width = 16;
+      ifd.tile_length = 16;
+    } else {
+      ifd.uses_strips = true;
+      ifd.tile_width = 40;
+      ifd.tile_length = 8;
+    }
+    tag_directory directory;
+    basic_tag_set set(directory, ifd);
+    EXPECT_EQ(codes_of(directory), c.codes);
+    EXPECT_EQ(set.TileCount(), c.tile_count);
+    for (uint32_t i = 0; i < directory.Size(); ++i) {
+      const tiff_tag* t = directory.Entry(i);
+      if (t->Code() == 258 || t->Code() == 339) {
+        EXPECT_EQ(t->Count(), c.samples) << t->Code();
+      }
+      if (t->Code() == 273 || t->Code() == 279 || t->Code() == 324 || t->Code() == 325) {
+        EXPECT_EQ(t->Count(), c.tile_count) << t->Code();
+      }
+    }
+  }
+  dng_ifd five;
+  five.image_width = five.image_length = 4;
+  five.samples_per_pixel = 5;
+  five.bits_per_sample[0] = 8;
+  five.UseSingleTile();
+  tag_directory directory;
+  EXPECT_EQ(code_of([&] { basic_tag_set set(directory, five); }), dng_code_unknown);
+}
+
+TEST(JpegTagSet, YCbCrEntriesOnlyForYCbCr) {
+  dng_ifd ifd;
+  ifd.image_width = 64;
+  ifd.image_length = 48;
+  ifd.samples_per_pixel = 3;
+  ifd.bits_per_sample[0] = 8;
+  ifd.compression = 7;
+  ifd.UseSingleTile();
+  dng_encoded_preview preview;
+  preview.ycbcr_sub_sampling_h = 2;
+  preview.ycbcr_sub_sampling_v = 1;
+  preview.ycbcr_positioning = 2;
+  for (uint32_t photometric : {2u, 6u}) {
+    SCOPED_TRACE(photometric);
+    ifd.photometric_interpretation = photometric;
+    tag_directory directory;
+    jpeg_tag_set set(directory, ifd, preview);
+    const std::vector<uint16_t> codes = codes_of(directory);
+    const bool ycbcr = std::find(codes.begin(), codes.end(), 530) != codes.end();
+    EXPECT_EQ(ycbcr, photometric == 6);
+    if (!ycbcr) continue;
+    EXPECT_EQ(std::vector<uint16_t>(codes.end() - 4, codes.end()), (std::vector<uint16_t>{529, 530, 531, 532}));
+    tag_directory subsampling;
+    subsampling.Insert(directory.Entry(directory.Size() - 3));
+    EXPECT_EQ(as_hex(written(subsampling, true)), as_hex(hex("0001 0212 0003 00000002 00020001 00000000")));
+  }
+}
+
 TEST(MosaicTagGroup, BayerPatternEntries) {
   dng_mosaic_info info;
   info.pattern_rows = 2;
@@ -278,13 +377,6 @@ TEST(MosaicTagGroup, BayerPatternEntries) {
   tag_directory none;
   const mosaic_tag_group empty_group(none, dng_mosaic_info());
   EXPECT_EQ(none.Size(), 0u);
-}
-
-// Codes in a directory, in order.
-std::vector<uint16_t> codes_of(const tag_directory& directory) {
-  std::vector<uint16_t> codes;
-  for (uint32_t i = 0; i < directory.Size(); ++i) codes.push_back(directory.Entry(i)->Code());
-  return codes;
 }
 
 TEST(ExifTagGroup, AFreshExifYieldsNoEntries) {
