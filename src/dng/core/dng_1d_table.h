@@ -9,6 +9,8 @@
 #include "dng/core/dng_memory_allocator.h"
 #include "dng/core/dng_memory_block.h"
 
+class dng_1d_function;
+
 class dng_1d_table {
  public:
   static constexpr uint32_t kTableBits = 12;
@@ -23,6 +25,10 @@ class dng_1d_table {
   // A new block of 4098 zero entries from the allocator (the old one is
   // released); failure raises 100005.
   void Allocate(dng_memory_allocator& allocator);
+
+  // Allocate, then entry i = function.ValueAt(i / 4096) as float for i =
+  // 0..4096 and entry 4097 = entry 4096.
+  void Fill(dng_memory_allocator& allocator, const dng_1d_function& function);
 
   bool HasData() const { return block_ != nullptr; }
   // The entries, or null before Allocate.
