@@ -24,6 +24,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "frontend/core/pool_sink.h"
 #include "frontend/core/worker_slot.h"
@@ -111,8 +112,8 @@ class WorkerPool {
   void quit();
 
   // Waits until a busy worker's answer pipe is readable (an answer, or its
-  // end); the first such slot in slot order goes into *slot.
-  Wait waitForAnswer(int* slot);
+  // end); every such slot, in slot order, goes into *ready.
+  Wait waitForAnswer(std::vector<int>* ready);
 
   // State, for the run and for tests.
   int workerCount() const { return worker_count_; }
