@@ -83,7 +83,8 @@ RunEngine::RunEngine(RunUi& ui, RunLog& model, RunLogSink& log, Database& db, Ha
       hashes_(hashes),
       reporter_(log, ui),
       recorder_(*this, cancel_),
-      pool_(std::move(pool_config), *this, cancel_) {}
+      pool_(std::move(pool_config), *this, cancel_),
+      digests_(cancel_) {}
 
 RunEngine::~RunEngine() = default;
 
@@ -141,6 +142,8 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
   // The run thread; the window serves its calls until it has ended.
   cancel_.store(false);
   pool_.beginRun(PoolRun{worker_count_, capture_.get(), config.converter_path});
+  // As many digests at once as the run has workers.
+  digests_.start(worker_count_);
   std::atomic<bool> ended{false};
   std::thread thread([this, &ended] {
     runThread();
@@ -199,9 +202,17 @@ void RunEngine::verifyFolders() {
 
   recorder_.showProgress("Waiting for subprocesses to complete...");
   if (pool_.rawBatchPending()) pool_.flushRawWorker();
+  // The digests still being computed are waited for (a Stop ends them), so
+  // the answers read below find their files decided.
+  if (!pending_digests_.empty() && digests_.wait_idle()) recordFinishedDigests();
   bool cancelled = cancel_.load();
   if (cancelled) showCancelMessage();
   pool_.finishAllWorkers(cancelled);
+  // After a Stop, files whose digest was not finished stay in flight, as
+  // do the answers nobody read.
+  digests_.stop();
+  pending_digests_.clear();
+  unwanted_answers_.clear();
 }
 
 int RunEngine::walkCallback(const char* path, const struct stat*, int kind, const WalkInfo* info, void* user) {
@@ -215,6 +226,7 @@ int RunEngine::walkCallback(const char* path, const struct stat*, int kind, cons
     if (path[info->base] == '.') return 0;
     self->files_in_folder_ += 1;
     if (!self->verifyPath(path)) return kStopByFile;
+    self->recordFinishedDigests();
   }
   const RunCounters& c = self->recorder_.counters();
   long bad = static_cast<long>(c.invalid) + c.indeterminate + c.error + c.hash_error;
@@ -278,25 +290,30 @@ bool RunEngine::verifyPath(const std::string& path) {
     return true;
   }
 
-  bool no_reference = false;
-  std::string folder;
-  bool passed = hashes_.hash_check(path.c_str(), &no_reference, &folder);
-  if (cancel_.load()) {
-    // Stop was pressed while the file was hashed: its digest is unfinished
-    // and says nothing about the file.
-    showCancelMessage();
-    log_printf("Cancelled");
-    return false;
-  }
-  if (!passed) {
-    recorder_.recordResult(path, 'H', type, no_reference ? "no hash stored" : "hash comparison failed", "verify");
-    if (!no_reference) {
-      log_.appendRunLog(("\tStored hash based on image in " + folder + "\n").c_str());
-      compareFiles(log_, folder.c_str(), path.c_str());
+  if (config_.check_hashes) {
+    // The key and the stored reference here; the digest on a hashing thread
+    // while a worker checks the structure. The file's result waits for both.
+    std::string key;
+    DigestPool::Digest reference;
+    bool stored = hashes_.stored_reference(path.c_str(), &key, reference.data());
+    if (cancel_.load()) {
+      showCancelMessage();
+      log_printf("Cancelled");
+      return false;
     }
-    return true;
-  }
-  if (!config_.check_structure) {
+    if (!stored) {
+      recorder_.recordResult(path, 'H', type, "no hash stored", "verify");
+      return true;
+    }
+    if (!digests_.submit(path, reference)) {
+      // Stop was pressed while the hashing threads were all taken.
+      showCancelMessage();
+      log_printf("Cancelled");
+      return false;
+    }
+    pending_digests_[path] = PendingDigest{type, std::move(key), {}};
+    if (!config_.check_structure) return true;
+  } else if (!config_.check_structure) {
     recorder_.recordResult(path, 'G', type, "", "verify");
     return true;
   }
@@ -415,7 +432,45 @@ void RunEngine::showCancelMessage() {
 
 void RunEngine::recordResult(const std::string& path, char code, char type, const std::string& message,
                              const std::string& context) {
+  if (!pending_digests_.empty()) {
+    auto pending = pending_digests_.find(path);
+    if (pending != pending_digests_.end()) {
+      pending->second.held.push_back(HeldRecord{code, type, message, context});
+      return;
+    }
+  }
+  if (!unwanted_answers_.empty()) {
+    auto unwanted = unwanted_answers_.find(path);
+    if (unwanted != unwanted_answers_.end()) {
+      if (--unwanted->second == 0) unwanted_answers_.erase(unwanted);
+      return;
+    }
+  }
   recorder_.recordResult(path, code, type, message, context);
+}
+
+void RunEngine::recordFinishedDigests() {
+  if (!digests_.has_finished()) return;
+  for (DigestPool::Finished& done : digests_.take_finished()) {
+    // After a Stop a digest says nothing (it may have been cut short).
+    if (cancel_.load()) return;
+    auto it = pending_digests_.find(done.path);
+    if (it == pending_digests_.end()) continue;
+    PendingDigest pending = std::move(it->second);
+    pending_digests_.erase(it);
+    if (done.matches) {
+      if (!config_.check_structure) recorder_.recordResult(done.path, 'G', pending.type, "", "verify");
+      for (const HeldRecord& r : pending.held) recorder_.recordResult(done.path, r.code, r.type, r.message, r.context);
+      continue;
+    }
+    std::string folder;
+    db_hash_folder(db_, pending.key.c_str(), &folder);
+    recorder_.recordResult(done.path, 'H', pending.type, "hash comparison failed", "verify");
+    log_.appendRunLog(("\tStored hash based on image in " + folder + "\n").c_str());
+    compareFiles(log_, folder.c_str(), done.path.c_str());
+    // The worker's answer, when it has not come yet, no longer counts.
+    if (config_.check_structure && pending.held.empty()) unwanted_answers_[done.path] += 1;
+  }
 }
 
 void RunEngine::runLogNotice(const std::string& text) { log_.appendRunLogNotice(text.c_str()); }
