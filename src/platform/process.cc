@@ -182,6 +182,11 @@ void ChildProcess::kill_and_wait() {
   }
 }
 
+void ChildProcess::kill_group() {
+  if (pid_ <= 0 || reaped_) return;
+  ::kill(-pid_, SIGKILL);
+}
+
 void ChildProcess::kill_group_and_wait() {
   if (pid_ <= 0 || reaped_) return;
   // Not reaped: the child, if only as a zombie, still holds its number.

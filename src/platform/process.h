@@ -119,6 +119,10 @@ class ChildProcess {
   // group (what it started included), then reaps the child. Nothing is sent
   // once the child has been reaped, since its number may then be reused.
   void kill_group_and_wait();
+  // Sends SIGKILL to the child's group without waiting (nothing once
+  // reaped), so that several children can end at the same time before
+  // kill_group_and_wait reaps each.
+  void kill_group();
 
  private:
   pid_t pid_ = -1;

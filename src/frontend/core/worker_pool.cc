@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -100,23 +101,15 @@ pid_t WorkerPool::workerPid(int index) const {
   return s.has_process() ? s.process.pid() : 0;
 }
 
-bool WorkerPool::startWorker(int index) {
+WorkerPool::Launch WorkerPool::launchWorker(int index) {
   WorkerSlot& s = at(index);
-  if (s.has_process()) killWorker(index);
-
   auto answer = platform::make_pipe();
   auto request = answer ? platform::make_pipe() : std::nullopt;
   // The front end's end of the answer pipe does not block: a read tells at
   // once whether an answer is there, without a poll before it. The worker's
   // end stays blocking.
   if (answer && !platform::set_nonblocking(answer->read_end.get())) answer.reset();
-  if (!answer || !request) {
-    int err = errno;
-    sink_.reportSystemError("Can't create pipes to subprocess", err);
-    killWorker(index);
-    sink_.logLine("Can't create pipes to subprocess");
-    return false;
-  }
+  if (!answer || !request) return Launch{Launch::kNoPipes, errno};
 
   platform::SpawnOptions options;
   options.argv = {config_.program, config_.property_root};
@@ -128,17 +121,7 @@ bool WorkerPool::startWorker(int index) {
   options.new_process_group = true;
   std::string error;
   auto child = platform::spawn_process(options, &error);
-  if (!child) {
-    int err = errno;
-    sink_.runLogNotice("Current directory is " + current_folder() + "; trying to execute " + config_.program + "\n");
-    // The program's full path goes with the text, so that a missing or
-    // unusable worker says where it was looked for.
-    const std::string text = "Can't create subprocess " + config_.program;
-    sink_.reportSystemError(text, err);
-    killWorker(index);
-    sink_.logLine(text);
-    return false;
-  }
+  if (!child) return Launch{Launch::kNoProcess, errno};
   s.process = std::move(*child);
   s.answer_pipe = std::move(answer->read_end);
   s.request_pipe = std::move(request->write_end);
@@ -146,6 +129,64 @@ bool WorkerPool::startWorker(int index) {
   // the worker holds the write end of its answer pipe, so its end shows as
   // the end of that pipe.
   s.available = true;
+  return Launch{Launch::kStarted, 0};
+}
+
+bool WorkerPool::reportLaunch(int index, const Launch& launch) {
+  switch (launch.outcome) {
+    case Launch::kStarted: return true;
+    case Launch::kNoPipes:
+      sink_.reportSystemError("Can't create pipes to subprocess", launch.err);
+      killWorker(index);
+      sink_.logLine("Can't create pipes to subprocess");
+      return false;
+    case Launch::kNoProcess: {
+      sink_.runLogNotice("Current directory is " + current_folder() + "; trying to execute " + config_.program +
+                         "\n");
+      // The program's full path goes with the text, so that a missing or
+      // unusable worker says where it was looked for.
+      const std::string text = "Can't create subprocess " + config_.program;
+      sink_.reportSystemError(text, launch.err);
+      killWorker(index);
+      sink_.logLine(text);
+      return false;
+    }
+  }
+  return false;
+}
+
+bool WorkerPool::startWorker(int index) {
+  if (at(index).has_process()) killWorker(index);
+  return reportLaunch(index, launchWorker(index));
+}
+
+bool WorkerPool::startWorkers(const std::vector<int>& empty) {
+  if (empty.size() == 1) return startWorker(empty[0]);
+  // Starting a process holds the starting thread until the new program has
+  // been loaded: the workers are started side by side, one thread each, and
+  // reported in slot order as if started one after another.
+  std::vector<Launch> launches(empty.size());
+  std::vector<std::thread> helpers;
+  size_t inline_from = empty.size();
+  for (size_t k = 1; k < empty.size(); ++k) {
+    try {
+      helpers.emplace_back([this, &launches, &empty, k] { launches[k] = launchWorker(empty[k]); });
+    } catch (const std::system_error&) {
+      inline_from = k;  // no more threads: the rest are started here
+      break;
+    }
+  }
+  launches[0] = launchWorker(empty[0]);
+  for (size_t k = inline_from; k < empty.size(); ++k) launches[k] = launchWorker(empty[k]);
+  for (std::thread& t : helpers) t.join();
+  for (size_t k = 0; k < empty.size(); ++k) {
+    if (reportLaunch(empty[k], launches[k])) continue;
+    // Started one by one, the slots after a failure would not have been.
+    for (size_t later = k + 1; later < empty.size(); ++later) {
+      if (at(empty[later]).has_process()) killWorker(empty[later]);
+    }
+    return false;
+  }
   return true;
 }
 
@@ -429,6 +470,11 @@ bool WorkerPool::endWorker(int index) {
 void WorkerPool::killWorker(int index) { endWorker(index); }
 
 void WorkerPool::quit() {
+  // Every worker is signalled before any is waited for, so that they end
+  // together rather than one after another.
+  for (int i = 0; i < kWorkerSlots; ++i) {
+    if (at(i).has_process()) at(i).process.kill_group();
+  }
   for (int i = 0; i < kWorkerSlots; ++i) {
     if (at(i).has_process()) killWorker(i);
   }
@@ -522,12 +568,12 @@ WorkerPool::Placement WorkerPool::placeFile(const std::string& path, bool is_raw
     // Whether anything between the two reaps below could have let a worker
     // end: a start or a request sent. Otherwise the second would only repeat
     // the first.
-    bool acted = false;
+    std::vector<int> empty;
     for (int i = 0; i < worker_count_; ++i) {
-      if (at(i).has_process()) continue;
-      if (!startWorker(i)) return Placement::kFailed;
-      acted = true;
+      if (!at(i).has_process()) empty.push_back(i);
     }
+    if (!empty.empty() && !startWorkers(empty)) return Placement::kFailed;
+    bool acted = !empty.empty();
 
     if (is_raw && rawBatchPending()) {
       WorkerSlot& batch = at(raw_batch_slot_);

@@ -128,6 +128,21 @@ class WorkerPool {
   enum class Receive { kRecord, kEnd, kReadError, kInvalid, kCancelled, kNothingWaiting };
   enum class Send { kSent, kWorkerGone, kFailed };
 
+  // How starting a worker went, before anything is reported.
+  struct Launch {
+    enum Outcome { kStarted, kNoPipes, kNoProcess };
+    Outcome outcome = kStarted;
+    int err = 0;
+  };
+  // Makes the pipes and starts the worker of an empty slot, reporting
+  // nothing and touching no other slot (so several can run at once).
+  Launch launchWorker(int slot);
+  // Reports a failed launch as startWorker does, and empties the slot.
+  bool reportLaunch(int slot, const Launch& launch);
+  // Starts a worker in each of the given empty slots (in slot order), side
+  // by side; false after reporting the first failure in slot order, with
+  // the slots after it left empty.
+  bool startWorkers(const std::vector<int>& empty);
   Send sendRequest(int slot);
   Receive receiveResult(int fd, bool wait, wire::Record* record);
   bool readAnswer(int slot, const std::string& context);
