@@ -47,7 +47,7 @@ bool DigestPool::submit(const std::string& path, const Digest& reference) {
     job_finished_.wait_for(lock, kCancelLook);
   }
   if (cancelled()) return false;
-  queue_.push_back(Job{path, reference});
+  queue_.push_back(Job{next_submitted_++, path, reference});
   work_ready_.notify_one();
   return true;
 }
@@ -56,8 +56,12 @@ std::vector<DigestPool::Finished> DigestPool::take_finished() {
   std::vector<Finished> done;
   if (!has_finished()) return done;
   std::lock_guard<std::mutex> lock(mutex_);
-  done.swap(finished_);
-  finished_count_.store(0, std::memory_order_release);
+  for (auto next = finished_.begin(); next != finished_.end() && next->first == next_taken_;
+       next = finished_.erase(next)) {
+    done.push_back(std::move(next->second));
+    ++next_taken_;
+  }
+  finished_count_.store(finished_.size(), std::memory_order_release);
   return done;
 }
 
@@ -87,6 +91,8 @@ void DigestPool::stop() {
   std::lock_guard<std::mutex> lock(mutex_);
   finished_.clear();
   finished_count_.store(0, std::memory_order_release);
+  next_submitted_ = 0;
+  next_taken_ = 0;
   running_ = 0;
   stopping_ = false;
 }
@@ -114,7 +120,7 @@ void DigestPool::thread_loop() {
 
     lock.lock();
     --running_;
-    finished_.push_back(std::move(outcome));
+    finished_.emplace(job.sequence, std::move(outcome));
     finished_count_.store(finished_.size(), std::memory_order_release);
     job_finished_.notify_all();
   }

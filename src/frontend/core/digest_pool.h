@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,9 +57,11 @@ class DigestPool {
   // Queues the digest of path to be compared with reference. Waits while
   // the queue is full; false (nothing queued) when Stop came meanwhile.
   bool submit(const std::string& path, const Digest& reference);
-  // The jobs finished since the last call, in the order they finished.
+  // The finished jobs not taken yet, in the order they were submitted: a
+  // job is given only once every job submitted before it has been given.
   std::vector<Finished> take_finished();
-  // Whether a finished job is waiting to be taken (cheap; no lock).
+  // Whether a finished job is waiting (cheap; no lock). It may still wait
+  // for an earlier job before take_finished gives it.
   bool has_finished() const { return finished_count_.load(std::memory_order_acquire) > 0; }
   // Jobs queued or in progress, not yet finished.
   size_t outstanding() const;
@@ -70,6 +73,7 @@ class DigestPool {
 
  private:
   struct Job {
+    uint64_t sequence;
     std::string path;
     Digest reference;
   };
@@ -86,7 +90,11 @@ class DigestPool {
   std::condition_variable job_finished_;  // a job finished (or was dropped)
   std::deque<Job> queue_;
   size_t running_ = 0;
-  std::vector<Finished> finished_;
+  // Finished jobs by submission number; next_submitted_ numbers the next
+  // job, next_taken_ is the one take_finished gives next.
+  std::map<uint64_t, Finished> finished_;
+  uint64_t next_submitted_ = 0;
+  uint64_t next_taken_ = 0;
   std::atomic<size_t> finished_count_{0};
   bool stopping_ = false;
   std::vector<std::thread> threads_;

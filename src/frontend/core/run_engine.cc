@@ -36,9 +36,13 @@ constexpr const char* kResultsLostStatus = "Not all results were stored in the d
 // The walker reports entries it cannot get the status of through a plain
 // function; during a walk it goes to the walking run's log.
 RunLogSink* g_walk_log = nullptr;
+// Called before the walker's text goes into the run log.
+void (*g_walk_before_output)(void*) = nullptr;
+void* g_walk_engine = nullptr;
 
 void walk_output(const char* format, ...) {
   if (g_walk_log == nullptr) return;
+  if (g_walk_before_output != nullptr) g_walk_before_output(g_walk_engine);
   // Formatted at full length: the reason comes after a path that may be as
   // long as the system allows.
   va_list args;
@@ -179,17 +183,23 @@ void RunEngine::verifyFolders() {
       showCancelMessage();
       break;
     }
+    settleDigestsForOutput();
     log_.appendRunLog(("\nVerifying folder " + folder + "\n").c_str());
     log_printf("Verifying folder %s", folder.c_str());
     if (config_.db_results) db_add_folder(db_, run_id_, folder.c_str());
     files_in_folder_ = 0;
 
     g_walk_log = &log_;
+    g_walk_before_output = settleDigestsForWalk;
+    g_walk_engine = this;
     walk_set_output_hook(walk_output);
     int rc = walk_folder(folder.c_str(), walkCallback, config_.nested_folders ? 0 : -1, this);
     walk_set_output_hook(nullptr);
     g_walk_log = nullptr;
+    g_walk_before_output = nullptr;
+    g_walk_engine = nullptr;
     if (rc != 0) {
+      settleDigestsForOutput();
       if (cancel_.load()) showCancelMessage();
       if (rc == -1) {
         errno = 0;
@@ -218,6 +228,7 @@ void RunEngine::verifyFolders() {
 int RunEngine::walkCallback(const char* path, const struct stat*, int kind, const WalkInfo* info, void* user) {
   auto* self = static_cast<RunEngine*>(user);
   if (kind == kWalkUnreadable) {
+    self->settleDigestsForOutput();
     // A folder that cannot be listed, or an entry that cannot be reached:
     // an error of the run, named with its reason.
     self->recordUnreadable(path, info->error);
@@ -230,6 +241,12 @@ int RunEngine::walkCallback(const char* path, const struct stat*, int kind, cons
   }
   const RunCounters& c = self->recorder_.counters();
   long bad = static_cast<long>(c.invalid) + c.indeterminate + c.error + c.hash_error;
+  if (bad + static_cast<long>(self->pending_digests_.size()) > self->max_invalid_) {
+    // The digests in progress could pass the limit: they are decided first,
+    // so the walk stops where it would have with each file hashed in turn.
+    if (self->digests_.wait_idle()) self->recordFinishedDigests();
+    bad = static_cast<long>(c.invalid) + c.indeterminate + c.error + c.hash_error;
+  }
   if (bad > self->max_invalid_) {
     self->limit_stop_ = true;
     self->log_.appendRunLog("\nMax Invalid Messages exceeded.\n");
@@ -246,6 +263,7 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
+    settleDigestsForOutput();
     frontend::runLogNotice(log_, "%s", ("WARNING: Path doesn't exist: " + path).c_str());
     return true;
   }
@@ -270,6 +288,8 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
 
   recorder_.showProgress(path);
+  // A file whose digest is still in progress is in flight until recorded.
+  if (recorder_.in_flight_contains(path)) settleDigestsForOutput();
   if (recorder_.in_flight_contains(path)) {
     errno = 0;
     log_.appendRunLogNotice((path + "\n").c_str());
@@ -279,6 +299,7 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
   recorder_.in_flight().push_back(path);
   if (path.size() > kMaxPathLength) {
+    settleDigestsForOutput();
     recorder_.recordResult(path, 'E', type, "path too long", "verify");
     log_.appendRunLogNotice("\t(Path too long)\n");
     return true;
@@ -286,6 +307,7 @@ bool RunEngine::verifyPath(const std::string& path) {
   // Requests are lines: a name holding a line break would be read by the
   // worker as two lines, and its answer would belong to another file.
   if (path.find_first_of("\r\n") != std::string::npos) {
+    settleDigestsForOutput();
     recorder_.recordResult(path, 'E', type, kLineBreakInName, "verify");
     return true;
   }
@@ -302,6 +324,7 @@ bool RunEngine::verifyPath(const std::string& path) {
       return false;
     }
     if (!stored) {
+      settleDigestsForOutput();
       recorder_.recordResult(path, 'H', type, "no hash stored", "verify");
       return true;
     }
@@ -448,6 +471,13 @@ void RunEngine::recordResult(const std::string& path, char code, char type, cons
   }
   recorder_.recordResult(path, code, type, message, context);
 }
+
+void RunEngine::settleDigestsForOutput() {
+  if (config_.check_structure || pending_digests_.empty()) return;
+  if (digests_.wait_idle()) recordFinishedDigests();
+}
+
+void RunEngine::settleDigestsForWalk(void* engine) { static_cast<RunEngine*>(engine)->settleDigestsForOutput(); }
 
 void RunEngine::recordFinishedDigests() {
   if (!digests_.has_finished()) return;

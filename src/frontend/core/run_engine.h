@@ -116,6 +116,12 @@ class RunEngine : private PoolSink, private RecorderServices {
   // structure check), one that does not gets its hash error, and the
   // worker's answer for it is dropped.
   void recordFinishedDigests();
+  // Waits for every digest in progress and records it (nothing after a
+  // Stop). Without structure checks a run's records and run-log lines come
+  // in walk order, so this runs before the run writes anything of a later
+  // file; otherwise it does nothing.
+  void settleDigestsForOutput();
+  static void settleDigestsForWalk(void* engine);
 
   // PoolSink
   void recordResult(const std::string& path, char code, char type, const std::string& message,

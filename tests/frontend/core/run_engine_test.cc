@@ -701,6 +701,71 @@ INSTANTIATE_TEST_SUITE_P(Orders, HashFailureTest,
                                            HashFailureCase{"DigestFirst", 2, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(RunEngineTest, WithoutStructureChecksDigestOutcomesAreRecordedInWalkOrder) {
+  // f1's digest is held until those of f2 to f4 are done; still, the hash
+  // errors come in walk order, and f5 (no reference) after f1 to f4.
+  std::vector<std::string> files;
+  for (int i = 1; i <= 6; ++i) files.push_back(jpeg("w/f" + std::to_string(i) + ".jpg"));
+  for (int i : {0, 2, 5}) store_reference(db_, files[i], dir_.sub("ref"), false);
+  for (int i : {1, 3}) store_reference(db_, files[i], dir_.sub("w"), true);
+  auto c = config({dir_.sub("w")});
+  c.check_hashes = true;
+  c.check_structure = false;
+  c.max_sub_processes = 4;
+  auto& e = engine(fake_worker_path());
+  std::atomic<int> others_done{0};
+  std::atomic<bool> held{false};
+  e.digests().set_digest_function([&](const char* path, uint8_t* digest, const std::atomic<bool>* cancel) {
+    if (path == files[0]) {
+      held = wait_until([&] { return others_done.load() == 3; });
+      return frontend::hash_file_digest(path, digest, cancel);
+    }
+    bool ok = frontend::hash_file_digest(path, digest, cancel);
+    ++others_done;
+    return ok;
+  });
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(held);
+  EXPECT_EQ(outcome.status, "");
+  auto details = rows("select path, message from detail order by rowid");
+  ASSERT_EQ(details.size(), 4u);
+  const std::pair<int, const char*> expected[] = {
+      {0, "hash comparison failed"}, {2, "hash comparison failed"}, {4, "no hash stored"}, {5, "hash comparison failed"}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(text(details[i], 0), files[static_cast<size_t>(expected[i].first)]) << i;
+    EXPECT_EQ(text(details[i], 1), expected[i].second) << i;
+  }
+  size_t at = 0;
+  for (const auto& [index, message] : expected) {
+    std::string line = "Hash check error: " + files[static_cast<size_t>(index)] + "\n\t(" + message + ")\n";
+    size_t found = run_log().find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << run_log();
+    at = found + line.size();
+  }
+  EXPECT_NE(outcome.summary.find("Total valid: 2\n"), std::string::npos) << outcome.summary;
+}
+
+TEST_F(RunEngineTest, MaxInvalidZeroStopsAtTheFirstHashErrorWhileDigestsRunAside) {
+  // The first file's digest takes a while and fails: the walk goes no
+  // further than it, as when each file was hashed in turn.
+  std::string a = dir_.write_file("m/a.jpg", std::string(8 << 20, 'x'));
+  store_reference(db_, a, dir_.sub("ref"), false);
+  for (const char* name : {"m/b.jpg", "m/c.jpg"}) store_reference(db_, jpeg(name), dir_.sub("m"), true);
+  for (bool structure : {false, true}) {
+    SCOPED_TRACE(structure ? "with structure checks" : "hash checks only");
+    auto c = config({dir_.sub("m")});
+    c.check_hashes = true;
+    c.check_structure = structure;
+    c.max_invalid_infinite = false;
+    c.max_invalid = "0";
+    auto outcome = engine(fake_worker_path()).runVerification(c);
+    EXPECT_NE(outcome.summary.find("Total processed: 1\n"), std::string::npos) << outcome.summary;
+    EXPECT_NE(outcome.summary.find("Total hash error: 1\n"), std::string::npos) << outcome.summary;
+    EXPECT_NE(log_from("Hash check error: " + a).find("\nMax Invalid Messages exceeded.\n"), std::string::npos)
+        << run_log();
+  }
+}
+
 TEST_F(RunEngineTest, AFolderThatCannotBeReadIsAnErrorNamedInTheRunLog) {
   jpeg("locked/inside.jpg");
   jpeg("open/good.jpg");
