@@ -696,7 +696,7 @@ TEST_P(HashFailureTest, AFileWhoseHashFailsWhileItsStructureIsCheckedGetsOnlyIts
   EXPECT_NE(worker_sent(root_, a), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, HashFailureTest,
+INSTANTIATE_TEST_SUITE_P(RunEngineOrders, HashFailureTest,
                          ::testing::Values(HashFailureCase{"AnswerFirst", 1, true, false},
                                            HashFailureCase{"DigestFirst", 2, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
