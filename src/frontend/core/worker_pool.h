@@ -11,7 +11,9 @@
 // Threads: during a run only the run thread calls the pool; quit() is called
 // by the window's thread when no run is in progress. The cancel flag is the
 // only thing another thread writes; every wait looks at it between steps of
-// poll_step, so a Stop is seen within one step.
+// poll_step, so a Stop is seen within one step. Workers that start together
+// are started from short-lived helper threads, one slot each, which the
+// caller waits for before anything is reported.
 //
 // Order of use per run: beginRun(), then placeFile() for each file that
 // needs a worker, flushRawWorker() after the last file, finishAllWorkers().
