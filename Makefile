@@ -46,14 +46,15 @@ test-large: deps
 	cd build/test && ctest --output-on-failure -L large
 
 # The run core's threads under ThreadSanitizer: whole runs, the worker pool,
-# the database lock and the run log; and whole runs through the main window,
-# whose run thread reaches the widgets through blocking queued calls.
+# the hashing threads, the database lock and the run log; and whole runs
+# through the main window, whose run thread reaches the widgets through
+# blocking queued calls.
 tsan: deps
 	cmake -S . -B build/tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
 	      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCORVELLA_TSAN=ON
 	cmake --build build/tsan -j $(JOBS) --target frontend_core_test frontend_ui_test corvex fake_worker fake_converter
 	cd build/tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$(CURDIR)/tests/frontend/ui/tsan.supp" ctest --output-on-failure -j $(JOBS) \
-	  -R '^(RunEngine|WorkerPool|Database|RunLog|Hash|RunWindow|ResultsWindow)'
+	  -R '^(RunEngine|WorkerPool|DigestPool|Database|RunLog|Hash|RunWindow|ResultsWindow)'
 
 bench: deps
 	cmake -S . -B build/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF -DCORVELLA_BENCH=ON

@@ -26,7 +26,7 @@ class ConsoleUi : public frontend::RunUi {
   void setProgressLine(int, const std::string&) override {}
   void closeProgress() override {}
   void showProgressUntil(const std::function<bool()>& run_ended) override {
-    while (!run_ended()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!run_ended()) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   void clearStoreHashes() override {}
 };

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +46,11 @@ std::optional<Pipe> make_pipe() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
   return Pipe{Fd(fds[0]), Fd(fds[1])};
+}
+
+bool set_nonblocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 Fd open_capture_file(const std::string& path) {
@@ -105,10 +111,18 @@ bool wait_readable(int fd, std::chrono::milliseconds timeout) {
   }
 }
 
+ChildProcess::ChildProcess(pid_t pid) : pid_(pid) {
+#ifdef SYS_pidfd_open
+  // Close-on-exec by definition; ENOSYS on kernels without it leaves -1.
+  if (pid > 0) exit_fd_.reset(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+#endif
+}
+
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   pid_ = other.pid_;
   reaped_ = other.reaped_;
   status_ = other.status_;
+  exit_fd_ = std::move(other.exit_fd_);
   other.pid_ = -1;
   other.reaped_ = false;
   other.status_ = 0;
@@ -166,6 +180,11 @@ void ChildProcess::kill_and_wait() {
     ::kill(pid_, SIGKILL);
     wait();
   }
+}
+
+void ChildProcess::kill_group() {
+  if (pid_ <= 0 || reaped_) return;
+  ::kill(-pid_, SIGKILL);
 }
 
 void ChildProcess::kill_group_and_wait() {

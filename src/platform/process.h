@@ -47,6 +47,10 @@ struct Pipe {
 // A new pipe with both ends close-on-exec; nothing (errno set) on failure.
 std::optional<Pipe> make_pipe();
 
+// Makes reads (and writes) on fd return EAGAIN instead of blocking. The
+// flag belongs to this end of a pipe only, not to the other end's holder.
+bool set_nonblocking(int fd);
+
 // Opens a file for a child's standard stream: created or truncated, appended.
 Fd open_capture_file(const std::string& path);
 // /dev/null for reading or writing.
@@ -84,7 +88,9 @@ struct SpawnOptions {
 class ChildProcess {
  public:
   ChildProcess() = default;
-  explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  // Takes the child; opens its process descriptor (exit_fd) when the system
+  // has them. The child must not have been reaped yet.
+  explicit ChildProcess(pid_t pid);
   ChildProcess(ChildProcess&& other) noexcept { *this = std::move(other); }
   ChildProcess& operator=(ChildProcess&& other) noexcept;
   ChildProcess(const ChildProcess&) = delete;
@@ -92,6 +98,9 @@ class ChildProcess {
 
   pid_t pid() const { return pid_; }
   bool started() const { return pid_ > 0; }
+  // A descriptor that polls readable once the child has ended (a process
+  // descriptor), -1 where the system gives none; owned by this object.
+  int exit_fd() const { return exit_fd_.get(); }
   bool reaped() const { return reaped_; }
   // The raw wait status once reaped.
   int status() const { return status_; }
@@ -110,11 +119,16 @@ class ChildProcess {
   // group (what it started included), then reaps the child. Nothing is sent
   // once the child has been reaped, since its number may then be reused.
   void kill_group_and_wait();
+  // Sends SIGKILL to the child's group without waiting (nothing once
+  // reaped), so that several children can end at the same time before
+  // kill_group_and_wait reaps each.
+  void kill_group();
 
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
   int status_ = 0;
+  Fd exit_fd_;
 };
 
 // Starts a program with posix_spawn. On failure gives nothing, fills error

@@ -25,15 +25,20 @@ bool HashContext::hash_check(const char* path, bool* no_reference, std::string* 
   if (!check_hashes_) return true;
   *no_reference = true;
   std::string key;
-  make_hash_key(nullptr, *exif_, path, &key);
   uint8_t stored[kSha512DigestSize];
-  if (!db_get_hash(db_, key.c_str(), stored)) return false;
+  if (!stored_reference(path, &key, stored)) return false;
   *no_reference = false;
+  // The key is built once: the digest needs only the file's contents.
   uint8_t digest[kSha512DigestSize];
-  make_hash_key(digest, *exif_, path, &key, cancel_);
+  hash_file_digest(path, digest, cancel_);
   if (std::memcmp(digest, stored, sizeof digest) == 0) return true;
   if (folder != nullptr) db_hash_folder(db_, key.c_str(), folder);
   return false;
+}
+
+bool HashContext::stored_reference(const char* path, std::string* key, uint8_t reference[kSha512DigestSize]) {
+  make_hash_key(nullptr, *exif_, path, key);
+  return db_get_hash(db_, key->c_str(), reference);
 }
 
 bool HashContext::hash_store(const char* path) {

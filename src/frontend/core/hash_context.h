@@ -10,6 +10,7 @@
 #include "frontend/core/database.h"
 #include "frontend/core/exif_time.h"
 #include "frontend/core/run_log.h"
+#include "frontend/core/sha512.h"
 
 namespace frontend {
 
@@ -31,6 +32,11 @@ class HashContext {
   // when one was, *folder (when given) receives the folder it was recorded
   // in.
   bool hash_check(const char* path, bool* no_reference, std::string* folder);
+  // The first half of a check, for a run that computes digests elsewhere:
+  // builds the file's key once into *key and reads the digest stored under
+  // it into reference. false when none is stored (a failure to read it is
+  // reported as db_get_hash does).
+  bool stored_reference(const char* path, std::string* key, uint8_t reference[kSha512DigestSize]);
   // Stores the file's digest; false when it could not be read (an all-zero
   // digest is never stored) or the store failed.
   bool hash_store(const char* path);

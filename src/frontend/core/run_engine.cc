@@ -36,9 +36,13 @@ constexpr const char* kResultsLostStatus = "Not all results were stored in the d
 // The walker reports entries it cannot get the status of through a plain
 // function; during a walk it goes to the walking run's log.
 RunLogSink* g_walk_log = nullptr;
+// Called before the walker's text goes into the run log.
+void (*g_walk_before_output)(void*) = nullptr;
+void* g_walk_engine = nullptr;
 
 void walk_output(const char* format, ...) {
   if (g_walk_log == nullptr) return;
+  if (g_walk_before_output != nullptr) g_walk_before_output(g_walk_engine);
   // Formatted at full length: the reason comes after a path that may be as
   // long as the system allows.
   va_list args;
@@ -83,7 +87,8 @@ RunEngine::RunEngine(RunUi& ui, RunLog& model, RunLogSink& log, Database& db, Ha
       hashes_(hashes),
       reporter_(log, ui),
       recorder_(*this, cancel_),
-      pool_(std::move(pool_config), *this, cancel_) {}
+      pool_(std::move(pool_config), *this, cancel_),
+      digests_(cancel_) {}
 
 RunEngine::~RunEngine() = default;
 
@@ -141,6 +146,8 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
   // The run thread; the window serves its calls until it has ended.
   cancel_.store(false);
   pool_.beginRun(PoolRun{worker_count_, capture_.get(), config.converter_path});
+  // As many digests at once as the run has workers.
+  digests_.start(worker_count_);
   std::atomic<bool> ended{false};
   std::thread thread([this, &ended] {
     runThread();
@@ -176,17 +183,23 @@ void RunEngine::verifyFolders() {
       showCancelMessage();
       break;
     }
+    settleDigestsForOutput();
     log_.appendRunLog(("\nVerifying folder " + folder + "\n").c_str());
     log_printf("Verifying folder %s", folder.c_str());
     if (config_.db_results) db_add_folder(db_, run_id_, folder.c_str());
     files_in_folder_ = 0;
 
     g_walk_log = &log_;
+    g_walk_before_output = settleDigestsForWalk;
+    g_walk_engine = this;
     walk_set_output_hook(walk_output);
     int rc = walk_folder(folder.c_str(), walkCallback, config_.nested_folders ? 0 : -1, this);
     walk_set_output_hook(nullptr);
     g_walk_log = nullptr;
+    g_walk_before_output = nullptr;
+    g_walk_engine = nullptr;
     if (rc != 0) {
+      settleDigestsForOutput();
       if (cancel_.load()) showCancelMessage();
       if (rc == -1) {
         errno = 0;
@@ -199,14 +212,23 @@ void RunEngine::verifyFolders() {
 
   recorder_.showProgress("Waiting for subprocesses to complete...");
   if (pool_.rawBatchPending()) pool_.flushRawWorker();
+  // The digests still being computed are waited for (a Stop ends them), so
+  // the answers read below find their files decided.
+  if (!pending_digests_.empty() && digests_.wait_idle()) recordFinishedDigests();
   bool cancelled = cancel_.load();
   if (cancelled) showCancelMessage();
   pool_.finishAllWorkers(cancelled);
+  // After a Stop, files whose digest was not finished stay in flight, as
+  // do the answers nobody read.
+  digests_.stop();
+  pending_digests_.clear();
+  unwanted_answers_.clear();
 }
 
 int RunEngine::walkCallback(const char* path, const struct stat*, int kind, const WalkInfo* info, void* user) {
   auto* self = static_cast<RunEngine*>(user);
   if (kind == kWalkUnreadable) {
+    self->settleDigestsForOutput();
     // A folder that cannot be listed, or an entry that cannot be reached:
     // an error of the run, named with its reason.
     self->recordUnreadable(path, info->error);
@@ -215,9 +237,16 @@ int RunEngine::walkCallback(const char* path, const struct stat*, int kind, cons
     if (path[info->base] == '.') return 0;
     self->files_in_folder_ += 1;
     if (!self->verifyPath(path)) return kStopByFile;
+    self->recordFinishedDigests();
   }
   const RunCounters& c = self->recorder_.counters();
   long bad = static_cast<long>(c.invalid) + c.indeterminate + c.error + c.hash_error;
+  if (bad + static_cast<long>(self->pending_digests_.size()) > self->max_invalid_) {
+    // The digests in progress could pass the limit: they are decided first,
+    // so the walk stops where it would have with each file hashed in turn.
+    if (self->digests_.wait_idle()) self->recordFinishedDigests();
+    bad = static_cast<long>(c.invalid) + c.indeterminate + c.error + c.hash_error;
+  }
   if (bad > self->max_invalid_) {
     self->limit_stop_ = true;
     self->log_.appendRunLog("\nMax Invalid Messages exceeded.\n");
@@ -234,6 +263,7 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
+    settleDigestsForOutput();
     frontend::runLogNotice(log_, "%s", ("WARNING: Path doesn't exist: " + path).c_str());
     return true;
   }
@@ -258,6 +288,8 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
 
   recorder_.showProgress(path);
+  // A file whose digest is still in progress is in flight until recorded.
+  if (recorder_.in_flight_contains(path)) settleDigestsForOutput();
   if (recorder_.in_flight_contains(path)) {
     errno = 0;
     log_.appendRunLogNotice((path + "\n").c_str());
@@ -267,6 +299,7 @@ bool RunEngine::verifyPath(const std::string& path) {
   }
   recorder_.in_flight().push_back(path);
   if (path.size() > kMaxPathLength) {
+    settleDigestsForOutput();
     recorder_.recordResult(path, 'E', type, "path too long", "verify");
     log_.appendRunLogNotice("\t(Path too long)\n");
     return true;
@@ -274,29 +307,36 @@ bool RunEngine::verifyPath(const std::string& path) {
   // Requests are lines: a name holding a line break would be read by the
   // worker as two lines, and its answer would belong to another file.
   if (path.find_first_of("\r\n") != std::string::npos) {
+    settleDigestsForOutput();
     recorder_.recordResult(path, 'E', type, kLineBreakInName, "verify");
     return true;
   }
 
-  bool no_reference = false;
-  std::string folder;
-  bool passed = hashes_.hash_check(path.c_str(), &no_reference, &folder);
-  if (cancel_.load()) {
-    // Stop was pressed while the file was hashed: its digest is unfinished
-    // and says nothing about the file.
-    showCancelMessage();
-    log_printf("Cancelled");
-    return false;
-  }
-  if (!passed) {
-    recorder_.recordResult(path, 'H', type, no_reference ? "no hash stored" : "hash comparison failed", "verify");
-    if (!no_reference) {
-      log_.appendRunLog(("\tStored hash based on image in " + folder + "\n").c_str());
-      compareFiles(log_, folder.c_str(), path.c_str());
+  if (config_.check_hashes) {
+    // The key and the stored reference here; the digest on a hashing thread
+    // while a worker checks the structure. The file's result waits for both.
+    std::string key;
+    DigestPool::Digest reference;
+    bool stored = hashes_.stored_reference(path.c_str(), &key, reference.data());
+    if (cancel_.load()) {
+      showCancelMessage();
+      log_printf("Cancelled");
+      return false;
     }
-    return true;
-  }
-  if (!config_.check_structure) {
+    if (!stored) {
+      settleDigestsForOutput();
+      recorder_.recordResult(path, 'H', type, "no hash stored", "verify");
+      return true;
+    }
+    if (!digests_.submit(path, reference)) {
+      // Stop was pressed while the hashing threads were all taken.
+      showCancelMessage();
+      log_printf("Cancelled");
+      return false;
+    }
+    pending_digests_[path] = PendingDigest{type, std::move(key), {}};
+    if (!config_.check_structure) return true;
+  } else if (!config_.check_structure) {
     recorder_.recordResult(path, 'G', type, "", "verify");
     return true;
   }
@@ -415,7 +455,52 @@ void RunEngine::showCancelMessage() {
 
 void RunEngine::recordResult(const std::string& path, char code, char type, const std::string& message,
                              const std::string& context) {
+  if (!pending_digests_.empty()) {
+    auto pending = pending_digests_.find(path);
+    if (pending != pending_digests_.end()) {
+      pending->second.held.push_back(HeldRecord{code, type, message, context});
+      return;
+    }
+  }
+  if (!unwanted_answers_.empty()) {
+    auto unwanted = unwanted_answers_.find(path);
+    if (unwanted != unwanted_answers_.end()) {
+      if (--unwanted->second == 0) unwanted_answers_.erase(unwanted);
+      return;
+    }
+  }
   recorder_.recordResult(path, code, type, message, context);
+}
+
+void RunEngine::settleDigestsForOutput() {
+  if (config_.check_structure || pending_digests_.empty()) return;
+  if (digests_.wait_idle()) recordFinishedDigests();
+}
+
+void RunEngine::settleDigestsForWalk(void* engine) { static_cast<RunEngine*>(engine)->settleDigestsForOutput(); }
+
+void RunEngine::recordFinishedDigests() {
+  if (!digests_.has_finished()) return;
+  for (DigestPool::Finished& done : digests_.take_finished()) {
+    // After a Stop a digest says nothing (it may have been cut short).
+    if (cancel_.load()) return;
+    auto it = pending_digests_.find(done.path);
+    if (it == pending_digests_.end()) continue;
+    PendingDigest pending = std::move(it->second);
+    pending_digests_.erase(it);
+    if (done.matches) {
+      if (!config_.check_structure) recorder_.recordResult(done.path, 'G', pending.type, "", "verify");
+      for (const HeldRecord& r : pending.held) recorder_.recordResult(done.path, r.code, r.type, r.message, r.context);
+      continue;
+    }
+    std::string folder;
+    db_hash_folder(db_, pending.key.c_str(), &folder);
+    recorder_.recordResult(done.path, 'H', pending.type, "hash comparison failed", "verify");
+    log_.appendRunLog(("\tStored hash based on image in " + folder + "\n").c_str());
+    compareFiles(log_, folder.c_str(), done.path.c_str());
+    // The worker's answer, when it has not come yet, no longer counts.
+    if (config_.check_structure && pending.held.empty()) unwanted_answers_[done.path] += 1;
+  }
 }
 
 void RunEngine::runLogNotice(const std::string& text) { log_.appendRunLogNotice(text.c_str()); }

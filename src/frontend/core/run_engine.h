@@ -17,9 +17,11 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "frontend/core/database.h"
+#include "frontend/core/digest_pool.h"
 #include "frontend/core/hash_context.h"
 #include "frontend/core/pool_sink.h"
 #include "frontend/core/reporters.h"
@@ -93,6 +95,7 @@ class RunEngine : private PoolSink, private RecorderServices {
   std::atomic<bool>& cancel_flag() { return cancel_; }
 
   WorkerPool& pool() { return pool_; }
+  DigestPool& digests() { return digests_; }
   RunRecorder& recorder() { return recorder_; }
   ErrorReporter& reporter() { return reporter_; }
   // Quitting: ends every worker.
@@ -108,6 +111,17 @@ class RunEngine : private PoolSink, private RecorderServices {
   void recordUnreadable(const std::string& path, int err);
   void endOfRun();
   void showCancelMessage();
+  // Records the outcome of every digest that has finished: a file that
+  // matches its reference gets the worker's answer (or 'G' without a
+  // structure check), one that does not gets its hash error, and the
+  // worker's answer for it is dropped.
+  void recordFinishedDigests();
+  // Waits for every digest in progress and records it (nothing after a
+  // Stop). Without structure checks a run's records and run-log lines come
+  // in walk order, so this runs before the run writes anything of a later
+  // file; otherwise it does nothing.
+  void settleDigestsForOutput();
+  static void settleDigestsForWalk(void* engine);
 
   // PoolSink
   void recordResult(const std::string& path, char code, char type, const std::string& message,
@@ -133,6 +147,26 @@ class RunEngine : private PoolSink, private RecorderServices {
   ErrorReporter reporter_;
   RunRecorder recorder_;
   WorkerPool pool_;
+  DigestPool digests_;
+
+  // A file whose digest is being computed: what its hash error needs, and
+  // the worker's records for it, held until the digest says whether they
+  // count. Keyed by path (a path is in flight at most once).
+  struct HeldRecord {
+    char code;
+    char type;
+    std::string message;
+    std::string context;
+  };
+  struct PendingDigest {
+    char type = '?';
+    std::string key;
+    std::vector<HeldRecord> held;
+  };
+  std::unordered_map<std::string, PendingDigest> pending_digests_;
+  // Paths recorded as hash errors while a worker still owed their answer:
+  // that many records for the path are dropped when they come.
+  std::unordered_map<std::string, int> unwanted_answers_;
 
   // The current run.
   RunConfig config_;

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -100,19 +101,15 @@ pid_t WorkerPool::workerPid(int index) const {
   return s.has_process() ? s.process.pid() : 0;
 }
 
-bool WorkerPool::startWorker(int index) {
+WorkerPool::Launch WorkerPool::launchWorker(int index) {
   WorkerSlot& s = at(index);
-  if (s.has_process()) killWorker(index);
-
   auto answer = platform::make_pipe();
   auto request = answer ? platform::make_pipe() : std::nullopt;
-  if (!answer || !request) {
-    int err = errno;
-    sink_.reportSystemError("Can't create pipes to subprocess", err);
-    killWorker(index);
-    sink_.logLine("Can't create pipes to subprocess");
-    return false;
-  }
+  // The front end's end of the answer pipe does not block: a read tells at
+  // once whether an answer is there, without a poll before it. The worker's
+  // end stays blocking.
+  if (answer && !platform::set_nonblocking(answer->read_end.get())) answer.reset();
+  if (!answer || !request) return Launch{Launch::kNoPipes, errno};
 
   platform::SpawnOptions options;
   options.argv = {config_.program, config_.property_root};
@@ -124,17 +121,7 @@ bool WorkerPool::startWorker(int index) {
   options.new_process_group = true;
   std::string error;
   auto child = platform::spawn_process(options, &error);
-  if (!child) {
-    int err = errno;
-    sink_.runLogNotice("Current directory is " + current_folder() + "; trying to execute " + config_.program + "\n");
-    // The program's full path goes with the text, so that a missing or
-    // unusable worker says where it was looked for.
-    const std::string text = "Can't create subprocess " + config_.program;
-    sink_.reportSystemError(text, err);
-    killWorker(index);
-    sink_.logLine(text);
-    return false;
-  }
+  if (!child) return Launch{Launch::kNoProcess, errno};
   s.process = std::move(*child);
   s.answer_pipe = std::move(answer->read_end);
   s.request_pipe = std::move(request->write_end);
@@ -142,6 +129,64 @@ bool WorkerPool::startWorker(int index) {
   // the worker holds the write end of its answer pipe, so its end shows as
   // the end of that pipe.
   s.available = true;
+  return Launch{Launch::kStarted, 0};
+}
+
+bool WorkerPool::reportLaunch(int index, const Launch& launch) {
+  switch (launch.outcome) {
+    case Launch::kStarted: return true;
+    case Launch::kNoPipes:
+      sink_.reportSystemError("Can't create pipes to subprocess", launch.err);
+      killWorker(index);
+      sink_.logLine("Can't create pipes to subprocess");
+      return false;
+    case Launch::kNoProcess: {
+      sink_.runLogNotice("Current directory is " + current_folder() + "; trying to execute " + config_.program +
+                         "\n");
+      // The program's full path goes with the text, so that a missing or
+      // unusable worker says where it was looked for.
+      const std::string text = "Can't create subprocess " + config_.program;
+      sink_.reportSystemError(text, launch.err);
+      killWorker(index);
+      sink_.logLine(text);
+      return false;
+    }
+  }
+  return false;
+}
+
+bool WorkerPool::startWorker(int index) {
+  if (at(index).has_process()) killWorker(index);
+  return reportLaunch(index, launchWorker(index));
+}
+
+bool WorkerPool::startWorkers(const std::vector<int>& empty) {
+  if (empty.size() == 1) return startWorker(empty[0]);
+  // Starting a process holds the starting thread until the new program has
+  // been loaded: the workers are started side by side, one thread each, and
+  // reported in slot order as if started one after another.
+  std::vector<Launch> launches(empty.size());
+  std::vector<std::thread> helpers;
+  size_t inline_from = empty.size();
+  for (size_t k = 1; k < empty.size(); ++k) {
+    try {
+      helpers.emplace_back([this, &launches, &empty, k] { launches[k] = launchWorker(empty[k]); });
+    } catch (const std::system_error&) {
+      inline_from = k;  // no more threads: the rest are started here
+      break;
+    }
+  }
+  launches[0] = launchWorker(empty[0]);
+  for (size_t k = inline_from; k < empty.size(); ++k) launches[k] = launchWorker(empty[k]);
+  for (std::thread& t : helpers) t.join();
+  for (size_t k = 0; k < empty.size(); ++k) {
+    if (reportLaunch(empty[k], launches[k])) continue;
+    // Started one by one, the slots after a failure would not have been.
+    for (size_t later = k + 1; later < empty.size(); ++later) {
+      if (at(empty[later]).has_process()) killWorker(empty[later]);
+    }
+    return false;
+  }
   return true;
 }
 
@@ -222,18 +267,22 @@ WorkerPool::Receive WorkerPool::receiveResult(int fd, bool wait, wire::Record* r
   size_t got = 0;
   const milliseconds step = config_.timings.poll_step;
   while (got < sizeof bytes) {
-    if (got == 0 && wait) {
-      while (!platform::wait_readable(fd, step)) {
-        if (cancelled()) return Receive::kCancelled;
-      }
-    } else if (got == 0) {
-      if (!platform::wait_readable(fd, milliseconds(0))) return Receive::kNothingWaiting;
-    } else {
-      bool more = false;
-      for (int i = 0; i < kRecordRestSteps && !more; ++i) more = platform::wait_readable(fd, step);
-      if (!more) break;
-    }
+    // The pipe does not block: read first, and wait only when nothing came.
     ssize_t n = platform::read_some(fd, bytes + got, sizeof bytes - got);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (got == 0 && wait) {
+        while (!platform::wait_readable(fd, step)) {
+          if (cancelled()) return Receive::kCancelled;
+        }
+      } else if (got == 0) {
+        return Receive::kNothingWaiting;
+      } else {
+        bool more = false;
+        for (int i = 0; i < kRecordRestSteps && !more; ++i) more = platform::wait_readable(fd, step);
+        if (!more) break;
+      }
+      continue;
+    }
     if (n < 0) {
       last_error_ = errno;
       sink_.logLine("ReceiveResult: read error (" + platform::errno_text(last_error_) + ")");
@@ -366,9 +415,38 @@ bool WorkerPool::readResult(int index, const std::string& context, bool ended) {
 }
 
 bool WorkerPool::waitForTerminated() {
+  // Which workers have ended, from one poll over their process descriptors
+  // rather than a wait call per worker; a worker without a descriptor is
+  // asked directly.
+  pollfd fds[kWorkerSlots];
+  int index_of[kWorkerSlots];
+  nfds_t count = 0;
+  bool ask_directly = false;
+  for (int i = 0; i < worker_count_; ++i) {
+    index_of[i] = -1;
+    const WorkerSlot& s = at(i);
+    if (!s.has_process()) continue;
+    int fd = s.process.exit_fd();
+    if (fd < 0) {
+      ask_directly = true;
+      continue;
+    }
+    index_of[i] = static_cast<int>(count);
+    fds[count++] = {fd, POLLIN, 0};
+  }
+  if (count > 0) {
+    int rc;
+    do {
+      rc = poll(fds, count, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) ask_directly = true;  // the wait calls below still find every end
+    if (rc == 0 && !ask_directly) return true;
+  }
   for (int i = 0; i < worker_count_; ++i) {
     WorkerSlot& s = at(i);
-    if (!s.has_process() || !s.process.try_wait()) continue;
+    if (!s.has_process()) continue;
+    bool signalled = index_of[i] < 0 || ask_directly || fds[index_of[i]].revents != 0;
+    if (!signalled || !s.process.try_wait()) continue;
     readResult(i, "waitForTerminated", true);
     killWorker(i);
   }
@@ -392,6 +470,11 @@ bool WorkerPool::endWorker(int index) {
 void WorkerPool::killWorker(int index) { endWorker(index); }
 
 void WorkerPool::quit() {
+  // Every worker is signalled before any is waited for, so that they end
+  // together rather than one after another.
+  for (int i = 0; i < kWorkerSlots; ++i) {
+    if (at(i).has_process()) at(i).process.kill_group();
+  }
   for (int i = 0; i < kWorkerSlots; ++i) {
     if (at(i).has_process()) killWorker(i);
   }
@@ -422,33 +505,33 @@ bool WorkerPool::finishAllWorkers(bool cancelled_run) {
   return ok;
 }
 
-WorkerPool::Wait WorkerPool::waitForAnswer(int* ready) {
-  std::vector<pollfd> fds;
-  std::vector<int> owners;
+WorkerPool::Wait WorkerPool::waitForAnswer(std::vector<int>* ready) {
+  ready->clear();
+  pollfd fds[kWorkerSlots];
+  int owners[kWorkerSlots];
+  nfds_t count = 0;
   for (int i = 0; i < worker_count_; ++i) {
     const WorkerSlot& s = at(i);
     if (s.busy() && s.answer_pipe.valid()) {
-      fds.push_back({s.answer_pipe.get(), POLLIN, 0});
-      owners.push_back(i);
+      fds[count] = {s.answer_pipe.get(), POLLIN, 0};
+      owners[count++] = i;
     }
   }
-  if (fds.empty()) return Wait::kNoBusyWorker;
+  if (count == 0) return Wait::kNoBusyWorker;
 
   const milliseconds step = config_.timings.poll_step;
   milliseconds budget = long_timeout_ ? config_.timings.long_answer_budget : config_.timings.answer_budget;
   for (;;) {
     if (cancelled()) return Wait::kCancelled;
-    int rc = poll(fds.data(), fds.size(), static_cast<int>(step.count()));
+    int rc = poll(fds, count, static_cast<int>(step.count()));
     if (rc < 0 && errno == EINTR) continue;
     if (rc > 0) {
-      // The first ready pipe in slot order; an end or error counts as ready,
+      // Every ready pipe, in slot order; an end or error counts as ready,
       // since reading it tells what became of the worker.
-      for (size_t k = 0; k < fds.size(); ++k) {
-        if (fds[k].revents != 0) {
-          *ready = owners[k];
-          return Wait::kAnswer;
-        }
+      for (nfds_t k = 0; k < count; ++k) {
+        if (fds[k].revents != 0) ready->push_back(owners[k]);
       }
+      if (!ready->empty()) return Wait::kAnswer;
     }
     budget -= step;
     if (budget <= milliseconds(0)) return Wait::kTimeout;
@@ -479,11 +562,18 @@ WorkerPool::Placement WorkerPool::placeFile(const std::string& path, bool is_raw
   };
 
   int attempt = 0;
+  std::vector<int> ready;
   for (;;) {
     if (!reap("waitForTerminated returned false")) return Placement::kFailed;
+    // Whether anything between the two reaps below could have let a worker
+    // end: a start or a request sent. Otherwise the second would only repeat
+    // the first.
+    std::vector<int> empty;
     for (int i = 0; i < worker_count_; ++i) {
-      if (!at(i).has_process() && !startWorker(i)) return Placement::kFailed;
+      if (!at(i).has_process()) empty.push_back(i);
     }
+    if (!empty.empty() && !startWorkers(empty)) return Placement::kFailed;
+    bool acted = !empty.empty();
 
     if (is_raw && rawBatchPending()) {
       WorkerSlot& batch = at(raw_batch_slot_);
@@ -498,12 +588,16 @@ WorkerPool::Placement WorkerPool::placeFile(const std::string& path, bool is_raw
         sink_.logLine("Failed to give work to subprocess");
         return Placement::kFailed;
       }
-    } else if (!is_raw && !flushRawWorker()) {
-      sink_.logLine("flushRawWorker returned false");
-      return Placement::kFailed;
+      acted = true;
+    } else if (!is_raw) {
+      acted = acted || rawBatchPending();
+      if (!flushRawWorker()) {
+        sink_.logLine("flushRawWorker returned false");
+        return Placement::kFailed;
+      }
     }
 
-    if (!reap("waitForTerminated returned false (3)")) return Placement::kFailed;
+    if (acted && !reap("waitForTerminated returned false (3)")) return Placement::kFailed;
     for (int i = 0; i < worker_count_; ++i) {
       if (at(i).available) return assign_to(i);
     }
@@ -513,7 +607,6 @@ WorkerPool::Placement WorkerPool::placeFile(const std::string& path, bool is_raw
     while (!restart) {
       if (cancelled()) return Placement::kCancelled;
       if (!reap("waitForTerminated returned false (4)")) return Placement::kFailed;
-      int ready = -1;
       Wait wait = waitForAnswer(&ready);
       if (wait == Wait::kCancelled) return Placement::kCancelled;
       if (wait == Wait::kNoBusyWorker) break;
@@ -522,15 +615,22 @@ WorkerPool::Placement WorkerPool::placeFile(const std::string& path, bool is_raw
         break;
       }
       if (!reap("waitForTerminated returned false (5)")) return Placement::kFailed;
-      WorkerSlot& s = at(ready);
-      if (s.busy() && !readResult(ready, kVerify, false)) {
-        if (cancelled()) return Placement::kCancelled;
-        sink_.logLine("readResult returned false");
-        return Placement::kFailed;
+      // Every answer that has come is taken now, in slot order, so that each
+      // worker that has finished gets a file before the next wait; the file
+      // goes to the first of them that is free.
+      int free_slot = -1;
+      for (int index : ready) {
+        WorkerSlot& s = at(index);
+        if (s.busy() && !readResult(index, kVerify, false)) {
+          if (cancelled()) return Placement::kCancelled;
+          sink_.logLine("readResult returned false");
+          return Placement::kFailed;
+        }
+        if (free_slot < 0 && s.available) free_slot = index;
       }
-      if (s.available) return assign_to(ready);
-      // The worker ended while it answered and its slot is empty: start a
-      // new one there and place the file at once.
+      if (free_slot >= 0) return assign_to(free_slot);
+      // The workers ended while they answered and their slots are empty:
+      // start new ones there and place the file at once.
       restart = true;
     }
     if (restart) continue;

@@ -11,7 +11,9 @@
 // Threads: during a run only the run thread calls the pool; quit() is called
 // by the window's thread when no run is in progress. The cancel flag is the
 // only thing another thread writes; every wait looks at it between steps of
-// poll_step, so a Stop is seen within one step.
+// poll_step, so a Stop is seen within one step. Workers that start together
+// are started from short-lived helper threads, one slot each, which the
+// caller waits for before anything is reported.
 //
 // Order of use per run: beginRun(), then placeFile() for each file that
 // needs a worker, flushRawWorker() after the last file, finishAllWorkers().
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "frontend/core/pool_sink.h"
 #include "frontend/core/worker_slot.h"
@@ -111,8 +114,8 @@ class WorkerPool {
   void quit();
 
   // Waits until a busy worker's answer pipe is readable (an answer, or its
-  // end); the first such slot in slot order goes into *slot.
-  Wait waitForAnswer(int* slot);
+  // end); every such slot, in slot order, goes into *ready.
+  Wait waitForAnswer(std::vector<int>* ready);
 
   // State, for the run and for tests.
   int workerCount() const { return worker_count_; }
@@ -127,6 +130,21 @@ class WorkerPool {
   enum class Receive { kRecord, kEnd, kReadError, kInvalid, kCancelled, kNothingWaiting };
   enum class Send { kSent, kWorkerGone, kFailed };
 
+  // How starting a worker went, before anything is reported.
+  struct Launch {
+    enum Outcome { kStarted, kNoPipes, kNoProcess };
+    Outcome outcome = kStarted;
+    int err = 0;
+  };
+  // Makes the pipes and starts the worker of an empty slot, reporting
+  // nothing and touching no other slot (so several can run at once).
+  Launch launchWorker(int slot);
+  // Reports a failed launch as startWorker does, and empties the slot.
+  bool reportLaunch(int slot, const Launch& launch);
+  // Starts a worker in each of the given empty slots (in slot order), side
+  // by side; false after reporting the first failure in slot order, with
+  // the slots after it left empty.
+  bool startWorkers(const std::vector<int>& empty);
   Send sendRequest(int slot);
   Receive receiveResult(int fd, bool wait, wire::Record* record);
   bool readAnswer(int slot, const std::string& context);

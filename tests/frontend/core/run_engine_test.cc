@@ -526,6 +526,246 @@ TEST_F(RunEngineTest, StopIsSeenWhileALargeFileIsHashed) {
   EXPECT_TRUE(rows("select path from detail").empty());
 }
 
+// Stores a reference digest under the key of the file at path, as if it had
+// been made from the file of the same name in folder: the file's own digest,
+// or one that cannot match it.
+void store_reference(frontend::Database& db, const std::string& path, const std::string& folder, bool matching) {
+  std::string key;
+  frontend::ExaminerExifTimeSource exif;
+  frontend::make_hash_key(nullptr, exif, path.c_str(), &key);
+  uint8_t digest[64] = {1};
+  if (matching) {
+    ASSERT_TRUE(frontend::hash_file_digest(path.c_str(), digest));
+  }
+  std::string name = folder + path.substr(path.rfind('/'));
+  ASSERT_TRUE(frontend::db_put_hash(db, digest, name.c_str(), key.c_str()));
+}
+
+// Waits (up to a minute) until done() holds; false when it never did.
+bool wait_until(const std::function<bool()>& done) {
+  auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// The fake worker that was sent path, 0 while none has read it.
+pid_t worker_sent(const std::string& root, const std::string& path) {
+  for (const auto& r : fake_transcript(root)) {
+    if (!r.paths.empty() && r.paths[0] == path) return r.pid;
+  }
+  return 0;
+}
+
+TEST_F(RunEngineTest, StopEndsDigestsThatRunSideBySide) {
+  // Two sparse files far too large to hash in the test's time, each with a
+  // reference, checked by two workers that answer at once: both digests are
+  // under way together when Stop comes, and neither file gets a result.
+  std::vector<std::string> big;
+  for (const char* name : {"big/a.jpg", "big/b.jpg"}) {
+    big.push_back(dir_.write_file(name, ""));
+    ASSERT_EQ(truncate(big.back().c_str(), 1LL << 40), 0);
+    store_reference(db_, big.back(), dir_.sub("ref"), false);
+  }
+  auto c = config({dir_.sub("big")});
+  c.check_hashes = true;
+  c.max_sub_processes = 2;
+  auto& e = engine(fake_worker_path());
+  bool pressed = false;
+  ui_.while_waiting = [&] {
+    if (!pressed && read_position(big[0]) > 0 && read_position(big[1]) > 0) {
+      pressed = true;
+      e.stop();
+    }
+  };
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(outcome.status, "Cancelled by user.");
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Cancelled by user."});
+  // The workers' answers were held for the digests and count for nothing.
+  EXPECT_NE(outcome.summary.find("Total processed: 2\n"), std::string::npos) << outcome.summary;
+  EXPECT_NE(outcome.summary.find("Total valid: 0\n"), std::string::npos) << outcome.summary;
+  EXPECT_NE(outcome.summary.find("Total hash error: 0\n"), std::string::npos) << outcome.summary;
+  EXPECT_EQ(run_log().find("Worked path not completed"), std::string::npos) << run_log();
+  EXPECT_TRUE(rows("select path from detail").empty());
+  EXPECT_EQ(read_position(big[0]), -1);
+  EXPECT_EQ(read_position(big[1]), -1);
+}
+
+TEST_F(RunEngineTest, AWorkerThatDiesWhileItsFileIsHashedGivesAnIndeterminateResult) {
+  // a.jpg's worker dies at once; its digest waits until the run has taken up
+  // that death (placing b.jpg, with the only worker gone), so the death is
+  // held until the digest, which matches, lets it count.
+  std::string a = jpeg("one/a.jpg");
+  std::string b = jpeg("two/b.jpg");
+  store_reference(db_, a, dir_.sub("one"), true);
+  store_reference(db_, b, dir_.sub("two"), true);
+  write_fake_script(root_, "a.jpg\tdie-before\n");
+  auto c = config({dir_.sub("one"), dir_.sub("two")});
+  c.check_hashes = true;
+  c.max_sub_processes = 1;
+  auto& e = engine(fake_worker_path());
+  std::atomic<bool> gate_seen_death{false};
+  e.digests().set_digest_function([&](const char* path, uint8_t* digest, const std::atomic<bool>* cancel) {
+    if (path == a) {
+      // Reaped: its number is no longer ours.
+      gate_seen_death = wait_until([&] {
+        pid_t pid = worker_sent(root_, a);
+        return pid != 0 && kill(pid, 0) != 0 && errno == ESRCH;
+      });
+    }
+    return frontend::hash_file_digest(path, digest, cancel);
+  });
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(gate_seen_death);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_NE(outcome.summary.find("Total valid: 1\nTotal invalid: 0\nTotal indeterminate: 1\nTotal error: 0\n"
+                                 "Total hash error: 0\n"),
+            std::string::npos)
+      << outcome.summary;
+  EXPECT_NE(run_log().find("Probably invalid: " + a + "\n"), std::string::npos) << run_log();
+  auto details = rows("select path, code, message from detail");
+  ASSERT_EQ(details.size(), 1u);
+  EXPECT_EQ(text(details[0], 0), a);
+  EXPECT_EQ(text(details[0], 1), "C");
+  EXPECT_EQ(text(details[0], 2), "");
+}
+
+// How a file's failed digest and its worker's answer meet.
+struct HashFailureCase {
+  const char* name;
+  int workers;
+  // The digest of a.jpg waits until the worker's answer for it has been
+  // read (the only worker was given b.jpg, which it gets only after that).
+  bool digest_after_answer;
+  // The workers answer only once a.jpg's hash error is in the run log.
+  bool answer_after_digest;
+};
+
+class HashFailureTest : public RunEngineTest, public ::testing::WithParamInterface<HashFailureCase> {};
+
+TEST_P(HashFailureTest, AFileWhoseHashFailsWhileItsStructureIsCheckedGetsOnlyItsHashError) {
+  const HashFailureCase& t = GetParam();
+  // The worker would call a.jpg invalid: an answer that must not count.
+  std::string a = jpeg("one/a.jpg");
+  std::string b = jpeg("two/b.jpg");
+  store_reference(db_, a, dir_.sub("ref"), false);
+  store_reference(db_, b, dir_.sub("two"), true);
+  write_fake_script(root_, "a.jpg\tB\tJ\t0\tbroken\n");
+  if (t.answer_after_digest) allow_fake_answers(root_, 0);
+  auto c = config({dir_.sub("one"), dir_.sub("two")});
+  c.check_hashes = true;
+  c.max_sub_processes = t.workers;
+  auto& e = engine(fake_worker_path());
+  std::atomic<bool> gate_opened{!t.digest_after_answer};
+  if (t.digest_after_answer) {
+    e.digests().set_digest_function([&](const char* path, uint8_t* digest, const std::atomic<bool>* cancel) {
+      if (path == a) gate_opened = wait_until([&] { return worker_sent(root_, b) != 0; });
+      return frontend::hash_file_digest(path, digest, cancel);
+    });
+  }
+  bool allowed = !t.answer_after_digest;
+  ui_.while_waiting = [&] {
+    if (!allowed && run_log().find("Hash check error: " + a) != std::string::npos) {
+      allowed = true;
+      allow_fake_answers(root_, 100);
+    }
+  };
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(gate_opened);
+  EXPECT_TRUE(allowed);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_NE(outcome.summary.find("Total valid: 1\nTotal invalid: 0\nTotal indeterminate: 0\nTotal error: 0\n"
+                                 "Total hash error: 1\n"),
+            std::string::npos)
+      << outcome.summary;
+  EXPECT_NE(run_log().find("Hash check error: " + a + "\n\t(hash comparison failed)\n\tStored hash based on image in " +
+                           dir_.sub("ref") + "\n\tCan't open path - no file comparison possible\n"),
+            std::string::npos)
+      << run_log();
+  EXPECT_EQ(run_log().find("broken"), std::string::npos) << run_log();
+  EXPECT_EQ(run_log().find("Error finding worker match"), std::string::npos) << run_log();
+  auto details = rows("select path, code, message from detail");
+  ASSERT_EQ(details.size(), 1u);
+  EXPECT_EQ(text(details[0], 0), a);
+  EXPECT_EQ(text(details[0], 1), "H");
+  EXPECT_EQ(text(details[0], 2), "hash comparison failed");
+  // The worker did check it: its answer was there and was dropped.
+  EXPECT_NE(worker_sent(root_, a), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(RunEngineOrders, HashFailureTest,
+                         ::testing::Values(HashFailureCase{"AnswerFirst", 1, true, false},
+                                           HashFailureCase{"DigestFirst", 2, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunEngineTest, WithoutStructureChecksDigestOutcomesAreRecordedInWalkOrder) {
+  // f1's digest is held until those of f2 to f4 are done; still, the hash
+  // errors come in walk order, and f5 (no reference) after f1 to f4.
+  std::vector<std::string> files;
+  for (int i = 1; i <= 6; ++i) files.push_back(jpeg("w/f" + std::to_string(i) + ".jpg"));
+  for (int i : {0, 2, 5}) store_reference(db_, files[i], dir_.sub("ref"), false);
+  for (int i : {1, 3}) store_reference(db_, files[i], dir_.sub("w"), true);
+  auto c = config({dir_.sub("w")});
+  c.check_hashes = true;
+  c.check_structure = false;
+  c.max_sub_processes = 4;
+  auto& e = engine(fake_worker_path());
+  std::atomic<int> others_done{0};
+  std::atomic<bool> held{false};
+  e.digests().set_digest_function([&](const char* path, uint8_t* digest, const std::atomic<bool>* cancel) {
+    if (path == files[0]) {
+      held = wait_until([&] { return others_done.load() == 3; });
+      return frontend::hash_file_digest(path, digest, cancel);
+    }
+    bool ok = frontend::hash_file_digest(path, digest, cancel);
+    ++others_done;
+    return ok;
+  });
+  auto outcome = e.runVerification(c);
+  EXPECT_TRUE(held);
+  EXPECT_EQ(outcome.status, "");
+  auto details = rows("select path, message from detail order by rowid");
+  ASSERT_EQ(details.size(), 4u);
+  const std::pair<int, const char*> expected[] = {
+      {0, "hash comparison failed"}, {2, "hash comparison failed"}, {4, "no hash stored"}, {5, "hash comparison failed"}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(text(details[i], 0), files[static_cast<size_t>(expected[i].first)]) << i;
+    EXPECT_EQ(text(details[i], 1), expected[i].second) << i;
+  }
+  size_t at = 0;
+  for (const auto& [index, message] : expected) {
+    std::string line = "Hash check error: " + files[static_cast<size_t>(index)] + "\n\t(" + message + ")\n";
+    size_t found = run_log().find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << run_log();
+    at = found + line.size();
+  }
+  EXPECT_NE(outcome.summary.find("Total valid: 2\n"), std::string::npos) << outcome.summary;
+}
+
+TEST_F(RunEngineTest, MaxInvalidZeroStopsAtTheFirstHashErrorWhileDigestsRunAside) {
+  // The first file's digest takes a while and fails: the walk goes no
+  // further than it, as when each file was hashed in turn.
+  std::string a = dir_.write_file("m/a.jpg", std::string(8 << 20, 'x'));
+  store_reference(db_, a, dir_.sub("ref"), false);
+  for (const char* name : {"m/b.jpg", "m/c.jpg"}) store_reference(db_, jpeg(name), dir_.sub("m"), true);
+  for (bool structure : {false, true}) {
+    SCOPED_TRACE(structure ? "with structure checks" : "hash checks only");
+    auto c = config({dir_.sub("m")});
+    c.check_hashes = true;
+    c.check_structure = structure;
+    c.max_invalid_infinite = false;
+    c.max_invalid = "0";
+    auto outcome = engine(fake_worker_path()).runVerification(c);
+    EXPECT_NE(outcome.summary.find("Total processed: 1\n"), std::string::npos) << outcome.summary;
+    EXPECT_NE(outcome.summary.find("Total hash error: 1\n"), std::string::npos) << outcome.summary;
+    EXPECT_NE(log_from("Hash check error: " + a).find("\nMax Invalid Messages exceeded.\n"), std::string::npos)
+        << run_log();
+  }
+}
+
 TEST_F(RunEngineTest, AFolderThatCannotBeReadIsAnErrorNamedInTheRunLog) {
   jpeg("locked/inside.jpg");
   jpeg("open/good.jpg");

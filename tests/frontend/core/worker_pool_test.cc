@@ -188,6 +188,34 @@ TEST_F(WorkerPoolTest, RecordsEveryCodeAsTheWorkerSentIt) {
   }
 }
 
+TEST_F(WorkerPoolTest, EveryAnswerThatHasComeIsTakenWhenTheRunWaits) {
+  // Four workers that have all answered: the next file reads all four
+  // answers, so the three files after it go to the other finished workers
+  // without a wait, and no worker is left holding an answer nobody reads.
+  begin_run(4);
+  std::vector<std::string> first;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+    first.push_back(image(name));
+    place(first.back());
+  }
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(platform::wait_readable(pool().slot(i).answer_pipe.get(), 60s)) << "slot " << i;
+  }
+  place(image("e.jpg"));
+  ASSERT_EQ(sink_.results.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(sink_.results[i].path, first[i]);
+    EXPECT_EQ(sink_.results[i].context, "verify");
+  }
+  for (const char* name : {"f.jpg", "g.jpg", "h.jpg"}) place(image(name));
+  EXPECT_EQ(sink_.results.size(), 4u);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(pool().slot(i).busy()) << "slot " << i;
+  EXPECT_TRUE(finish());
+  EXPECT_EQ(sink_.results.size(), 8u);
+  EXPECT_EQ(testing_support::fake_starts(root_).size(), 4u);
+  EXPECT_TRUE(sink_.errors.empty());
+}
+
 class WorkerCountTest : public WorkerPoolTest, public ::testing::WithParamInterface<std::pair<long, int>> {};
 
 TEST_P(WorkerCountTest, TheFirstFileStartsAWorkerInEverySlotOfTheRun) {
