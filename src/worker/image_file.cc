@@ -16,8 +16,8 @@ int open_image_file(const char* path) {
   } else if (!S_ISREG(st.st_mode)) {
     err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   } else {
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
+    // Of the status flags F_SETFL can change, the open set only O_NONBLOCK.
+    if (fcntl(fd, F_SETFL, 0) != 0) err = errno;
   }
   if (err != 0) {
     ::close(fd);

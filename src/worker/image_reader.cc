@@ -1,6 +1,7 @@
 #include "worker/image_reader.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -29,6 +30,35 @@ bool is_jpeg_signature(const unsigned char* b) {
 bool is_tiff_signature(const unsigned char* b) {
   return (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 0x2A) ||
          (b[0] == 'I' && b[1] == 'I' && b[2] == 0x2A && b[3] == 0);
+}
+
+// Reads the first bytes of a file through its descriptor, from offset 0.
+// Fewer than asked for: the file is shorter, or (read_error set) reading
+// failed.
+size_t read_head(int fd, unsigned char (&head)[kSignatureBytes], bool* read_error) {
+  size_t got = 0;
+  while (got < sizeof head) {
+    ssize_t n = pread(fd, head + got, sizeof head - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) *read_error = true;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+// A stream for binary reading over an open descriptor, positioned at the
+// start of the file. On failure the descriptor is closed, the failure
+// logged and reported as a failed open, and nullptr given.
+FILE* stream_of(int fd, const char* path) {
+  FILE* in = fdopen(fd, "rb");
+  if (in == nullptr) {
+    int err = errno;
+    ::close(fd);
+    log_printf("ImageReader::open (fopen) path=%s %s", path, platform::errno_text(err).c_str());
+    report(true, "ImageReader::open", "Can't open \"%s\"", path);
+  }
+  return in;
 }
 
 }  // namespace
@@ -61,34 +91,46 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   } else if (extension != nullptr && strcasecmp(extension, "psd") == 0) {
     type = kTypePSD;
   } else {
-    in = fopen_image_file(path);
-    if (in == nullptr) {
+    // The file is opened once per request: the signature is read through
+    // the descriptor, and the reader gets a stream over the same descriptor.
+    int fd = open_image_file(path);
+    if (fd < 0) {
       int err = errno;
       log_printf("ImageReader::open (fopen) path=%s %s", path, platform::errno_text(err).c_str());
       report(true, "ImageReader::open", "Can't open \"%s\"", path);
       return nullptr;
     }
     unsigned char head[kSignatureBytes];
-    size_t got = fread(head, 1, sizeof head, in);
+    bool read_error = false;
+    size_t got = read_head(fd, head, &read_error);
     if (got < sizeof head) {
       log_printf("ImageReader::open (fread) path=%s (nread = %d; ferror ; feof = %d= %d)", path,
-                 static_cast<int>(got), ferror(in) != 0, feof(in) != 0);
+                 static_cast<int>(got), read_error, !read_error);
       report(true, "ImageReader::open", "Can't read \"%s\"", path);
-      fclose(in);
+      ::close(fd);
       return nullptr;
     }
     if (is_jpeg_signature(head)) {
       type = kTypeJPEG;
     } else if (is_tiff_signature(head)) {
-      rewind(in);
+      in = stream_of(fd, path);
+      if (in == nullptr) return nullptr;
       bool is_dng = false;
       if (examine_tiff_signature_file(in, path, &is_dng)) type = is_dng ? kTypeDNG : kTypeTIFF;
       rewind(in);
     }
     if (type == kTypeNone) type = prefs.TypeByExtension(extension);
     if (type == kTypeNone) {
-      fclose(in);
+      if (in != nullptr) {
+        fclose(in);
+      } else {
+        ::close(fd);
+      }
       return nullptr;
+    }
+    if (in == nullptr) {
+      in = stream_of(fd, path);
+      if (in == nullptr) return nullptr;
     }
   }
 
@@ -106,7 +148,14 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
 
 ImageReaderJPEG::ImageReaderJPEG(FILE* in, const char* path) : ImageReader(kTypeJPEG, in, path) {}
 
-bool ImageReaderJPEG::Verify() { return jpeg_check_file(path_); }
+// Decodes the file that identification opened: one open per request.
+bool ImageReaderJPEG::Verify() {
+  if (m_in == nullptr) {
+    stderr_printf("can't open %s\n", path_);
+    return false;
+  }
+  return jpeg_check_file(m_in);
+}
 
 ImageReaderPSD::ImageReaderPSD(FILE* in, const char* path) : ImageReader(kTypePSD, in, path) {}
 
