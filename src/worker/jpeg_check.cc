@@ -123,7 +123,7 @@ uint64_t full_size_memory_bound(const jpeg_decompress_struct& cinfo) {
   // Progressive, or a first scan without every component: the library
   // keeps the coefficients of the whole image.
   const bool whole_image = cinfo.progressive_mode || cinfo.comps_in_scan < cinfo.num_components;
-  uint64_t bytes = 8u << 20;  // tables, pool headers, the marker reader
+  uint64_t bytes = 1u << 20;  // tables, pool headers, the marker reader
   const uint64_t max_v = static_cast<uint64_t>(cinfo.max_v_samp_factor);
   for (int i = 0; i < cinfo.num_components; ++i) {
     const jpeg_component_info& c = cinfo.comp_info[i];
@@ -141,7 +141,7 @@ uint64_t full_size_memory_bound(const jpeg_decompress_struct& cinfo) {
 }
 
 // The decode proper. Plain C data only: this function is jumped out of.
-bool decode(const Source* source, JpegDecodeSize size) {
+bool decode(const Source* source, JpegDecodeSize size, long max_memory) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -154,7 +154,7 @@ bool decode(const Source* source, JpegDecodeSize size) {
     return false;
   }
   jpeg_create_decompress(&cinfo);
-  cinfo.mem->max_memory_to_use = kJpegMaxMemory;
+  cinfo.mem->max_memory_to_use = max_memory;
   if (source->file != nullptr) {
     DescriptorSource* src = source->file;
     src->pub.init_source = descriptor_init;
@@ -199,15 +199,15 @@ bool jpeg_check_file(FILE* in, JpegDecodeSize size) {
   auto* src = new DescriptorSource;
   src->fd = fileno(in);
   Source source{src, nullptr, 0};
-  bool valid = decode(&source, size);
+  bool valid = decode(&source, size, kJpegMaxMemory);
   delete src;
   return valid;
 }
 
-bool jpeg_check_memory(const unsigned char* data, size_t size, JpegDecodeSize decode_size) {
+bool jpeg_check_memory(const unsigned char* data, size_t size, JpegDecodeSize decode_size, long max_memory) {
   // An empty source or one the library's length field cannot hold is no
   // JPEG; the library would fail on the first or stop early on the second.
   if (data == nullptr || size == 0 || size > static_cast<unsigned long>(~0UL >> 1)) return false;
   Source source{nullptr, data, static_cast<unsigned long>(size)};
-  return decode(&source, decode_size);
+  return decode(&source, decode_size, max_memory);
 }

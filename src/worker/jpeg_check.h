@@ -21,11 +21,12 @@ enum class JpegDecodeSize { kEighth, kFull };
 // warning or error: either already makes the file invalid.
 bool jpeg_check_file(FILE* in, JpegDecodeSize size = JpegDecodeSize::kEighth);
 
-// The same check over JPEG data held in memory (a thumbnail inside another
-// file).
-bool jpeg_check_memory(const unsigned char* data, size_t size, JpegDecodeSize decode_size = JpegDecodeSize::kEighth);
-
 // The most memory one decode may ask libjpeg for (its coefficient buffers):
 // enough for progressive images of several hundred megapixels, small enough
 // that a hostile header cannot make eight workers exhaust the machine.
 inline constexpr long kJpegMaxMemory = 1024L * 1024L * 1024L;
+
+// The same check over JPEG data held in memory (a thumbnail inside another
+// file). max_memory replaces kJpegMaxMemory (tests use a small limit).
+bool jpeg_check_memory(const unsigned char* data, size_t size, JpegDecodeSize decode_size = JpegDecodeSize::kEighth,
+                       long max_memory = kJpegMaxMemory);
