@@ -33,18 +33,18 @@ bool is_tiff_signature(const unsigned char* b) {
 }
 
 // Reads the first bytes of a file through its descriptor, from offset 0.
-// Fewer than asked for: the file is shorter, or (read_error set) reading
-// failed.
+// Fewer than asked for: the regular file is shorter, or (read_error set)
+// reading failed.
 size_t read_head(int fd, unsigned char (&head)[kSignatureBytes], bool* read_error) {
-  size_t got = 0;
-  while (got < sizeof head) {
-    ssize_t n = pread(fd, head + got, sizeof head - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) *read_error = true;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
+  ssize_t n;
+  do {
+    n = pread(fd, head, sizeof head, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    *read_error = true;
+    return 0;
   }
-  return got;
+  return static_cast<size_t>(n);
 }
 
 // A stream for binary reading over an open descriptor, positioned at the
@@ -120,6 +120,7 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
       rewind(in);
     }
     if (type == kTypeNone) type = prefs.TypeByExtension(extension);
+    if (type == kTypeJPEG && in == nullptr) return new ImageReaderJPEG(fd, path);
     if (type == kTypeNone) {
       if (in != nullptr) {
         fclose(in);
@@ -135,7 +136,13 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   }
 
   switch (type) {
-    case kTypeJPEG: return new ImageReaderJPEG(in, path);
+    case kTypeJPEG: {
+      // A TIFF signature the examiner refused, named as a JPEG.
+      int fd = dup(fileno(in));
+      fclose(in);
+      if (fd < 0) return nullptr;
+      return new ImageReaderJPEG(fd, path);
+    }
     case kTypeTIFF: return new ImageReaderTIFF(in, path);
     case kTypeDNG: return new ImageReaderDNG(in, path);
     case kTypeRaw: return new ImageReaderRAW(in, path);
@@ -146,15 +153,19 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   }
 }
 
-ImageReaderJPEG::ImageReaderJPEG(FILE* in, const char* path) : ImageReader(kTypeJPEG, in, path) {}
+ImageReaderJPEG::ImageReaderJPEG(int fd, const char* path) : ImageReader(kTypeJPEG, nullptr, path), fd_(fd) {}
+
+ImageReaderJPEG::~ImageReaderJPEG() {
+  if (fd_ >= 0) ::close(fd_);
+}
 
 // Decodes the file that identification opened: one open per request.
 bool ImageReaderJPEG::Verify() {
-  if (m_in == nullptr) {
+  if (fd_ < 0) {
     stderr_printf("can't open %s\n", path_);
     return false;
   }
-  return jpeg_check_file(m_in);
+  return jpeg_check_file(fd_);
 }
 
 ImageReaderPSD::ImageReaderPSD(FILE* in, const char* path) : ImageReader(kTypePSD, in, path) {}

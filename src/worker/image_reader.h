@@ -38,11 +38,17 @@ class ImageReader {
   char forced_code_ = 0;
 };
 
+// Holds the file identification opened as a descriptor (m_in stays absent):
+// the decode reads it directly.
 class ImageReaderJPEG : public ImageReader {
  public:
-  ImageReaderJPEG(FILE* in, const char* path);
+  ImageReaderJPEG(int fd, const char* path);
+  ~ImageReaderJPEG() override;
   bool ReadHeader() override { return false; }
   bool Verify() override;
+
+ private:
+  int fd_ = -1;
 };
 
 class ImageReaderTIFF : public ImageReader {

@@ -192,12 +192,12 @@ bool decode(const Source* source, JpegDecodeSize size, long max_memory) {
 
 }  // namespace
 
-bool jpeg_check_file(FILE* in, JpegDecodeSize size) {
-  if (in == nullptr) return false;
+bool jpeg_check_file(int fd, JpegDecodeSize size) {
+  if (fd < 0) return false;
   // The source holds its read buffer; it lives on the heap, outside the
   // frames that a longjmp leaves.
   auto* src = new DescriptorSource;
-  src->fd = fileno(in);
+  src->fd = fd;
   Source source{src, nullptr, 0};
   bool valid = decode(&source, size, kJpegMaxMemory);
   delete src;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 
 // How large the decode reconstructs the pixels. Every warning and error the
 // library can give comes from reading markers and entropy-coded data, which
@@ -14,12 +13,12 @@
 // kFull is the reference that tests compare against.
 enum class JpegDecodeSize { kEighth, kFull };
 
-// Gives true for a sound JPEG held in an open file, read from its first byte
-// through the file's descriptor (the stream's own position and buffer are
-// left alone). The library's messages go to standard error as
-// "\nERROR processing JPEG: <message>\n". The decode stops at the first
-// warning or error: either already makes the file invalid.
-bool jpeg_check_file(FILE* in, JpegDecodeSize size = JpegDecodeSize::kEighth);
+// Gives true for a sound JPEG in the open file fd, read from its first byte
+// (the descriptor's position is neither used nor moved). The library's
+// messages go to standard error as "\nERROR processing JPEG: <message>\n".
+// The decode stops at the first warning or error: either already makes the
+// file invalid.
+bool jpeg_check_file(int fd, JpegDecodeSize size = JpegDecodeSize::kEighth);
 
 // The most memory one decode may ask libjpeg for (its coefficient buffers):
 // enough for progressive images of several hundred megapixels, small enough

@@ -3,7 +3,9 @@
 // full-size decode, from a file and from memory alike.
 #include "worker/jpeg_check.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -35,12 +37,12 @@ std::ostream& operator<<(std::ostream& out, const Outcome& o) {
 class Checker {
  public:
   Outcome file(const std::string& path, JpegDecodeSize size) {
-    FILE* in = fopen(path.c_str(), "rb");
-    if (in == nullptr) return {false, "cannot open " + path};
-    // The check reads from the first byte whatever the stream's position.
-    fseek(in, 0, SEEK_END);
-    Outcome o = captured([&] { return jpeg_check_file(in, size); });
-    fclose(in);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {false, "cannot open " + path};
+    // The check reads from the first byte whatever the descriptor's position.
+    lseek(fd, 0, SEEK_END);
+    Outcome o = captured([&] { return jpeg_check_file(fd, size); });
+    close(fd);
     return o;
   }
   Outcome memory(const std::string& bytes, JpegDecodeSize size, long max_memory = kJpegMaxMemory) {
