@@ -32,13 +32,17 @@ bool is_tiff_signature(const unsigned char* b) {
          (b[0] == 'I' && b[1] == 'I' && b[2] == 0x2A && b[3] == 0);
 }
 
-// Reads the first bytes of a file through its descriptor, from offset 0.
-// Fewer than asked for: the regular file is shorter, or (read_error set)
-// reading failed.
-size_t read_head(int fd, unsigned char (&head)[kSignatureBytes], bool* read_error) {
+// The first bytes of a file are read in one block: the signature is their
+// start, and a JPEG decode goes on from them (a small file is read whole).
+constexpr size_t kHeadBlock = kJpegSourceSlice;
+
+// Reads the first block of a file through its descriptor, from offset 0.
+// Fewer bytes than the block: the regular file is shorter, or (read_error
+// set) reading failed.
+size_t read_head(int fd, unsigned char* head, bool* read_error) {
   ssize_t n;
   do {
-    n = pread(fd, head, sizeof head, 0);
+    n = pread(fd, head, kHeadBlock, 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     *read_error = true;
@@ -100,10 +104,10 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
       report(true, "ImageReader::open", "Can't open \"%s\"", path);
       return nullptr;
     }
-    unsigned char head[kSignatureBytes];
+    unsigned char head[kHeadBlock];
     bool read_error = false;
     size_t got = read_head(fd, head, &read_error);
-    if (got < sizeof head) {
+    if (got < kSignatureBytes) {
       log_printf("ImageReader::open (fread) path=%s (nread = %d; ferror ; feof = %d= %d)", path,
                  static_cast<int>(got), read_error, !read_error);
       report(true, "ImageReader::open", "Can't read \"%s\"", path);
@@ -120,7 +124,7 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
       rewind(in);
     }
     if (type == kTypeNone) type = prefs.TypeByExtension(extension);
-    if (type == kTypeJPEG && in == nullptr) return new ImageReaderJPEG(fd, path);
+    if (type == kTypeJPEG && in == nullptr) return new ImageReaderJPEG(fd, path, head, got);
     if (type == kTypeNone) {
       if (in != nullptr) {
         fclose(in);
@@ -141,7 +145,7 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
       int fd = dup(fileno(in));
       fclose(in);
       if (fd < 0) return nullptr;
-      return new ImageReaderJPEG(fd, path);
+      return new ImageReaderJPEG(fd, path, nullptr, 0);
     }
     case kTypeTIFF: return new ImageReaderTIFF(in, path);
     case kTypeDNG: return new ImageReaderDNG(in, path);
@@ -153,7 +157,8 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   }
 }
 
-ImageReaderJPEG::ImageReaderJPEG(int fd, const char* path) : ImageReader(kTypeJPEG, nullptr, path), fd_(fd) {}
+ImageReaderJPEG::ImageReaderJPEG(int fd, const char* path, const unsigned char* start, size_t start_size)
+    : ImageReader(kTypeJPEG, nullptr, path), fd_(fd), start_(start, start + start_size) {}
 
 ImageReaderJPEG::~ImageReaderJPEG() {
   if (fd_ >= 0) ::close(fd_);
@@ -165,7 +170,7 @@ bool ImageReaderJPEG::Verify() {
     stderr_printf("can't open %s\n", path_);
     return false;
   }
-  return jpeg_check_file(fd_);
+  return jpeg_check_file(fd_, {start_.data(), start_.size()});
 }
 
 ImageReaderPSD::ImageReaderPSD(FILE* in, const char* path) : ImageReader(kTypePSD, in, path) {}

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -48,61 +49,90 @@ void stop_on_warning(j_common_ptr cinfo, int msg_level) {
   if (msg_level < 0) longjmp(err->recovery, 1);
 }
 
-// A source that reads a file's descriptor from offset 0 in large blocks with
-// pread, so the stream's position and buffer play no part. At the end of
-// the file it behaves as the library's stdio source does: an empty file is
-// an error, running out later a warning followed by a made-up EOI marker.
-constexpr size_t kInputBlock = 64 * 1024;
+// A source that reads a file's descriptor from offset 0 with pread, so the
+// stream's position plays no part. What the library sees is exactly what the
+// library's own stdio source gives it: the file in slices of
+// kJpegSourceSlice bytes from offset 0, skips made by reading through, an
+// empty file an error, running out later a warning followed by a made-up
+// EOI marker. That matters: the library's Huffman decoder takes a faster
+// path, which reports no bad codes, while enough bytes are in the slice, so
+// its messages on a damaged file depend on where the slices end. The slices
+// are cut from blocks of many slices, read with one pread each.
+constexpr size_t kSlicesPerBlock = 16;
 
 struct DescriptorSource {
   jpeg_source_mgr pub;  // first, so the library's pointer converts back
   int fd;
-  off_t offset;  // of the next block
+  JpegFileStart start;   // the first slice when not empty
+  off_t block_offset;    // of block[0] in the file
+  size_t block_size;     // bytes in block
+  size_t slice_at;       // of the next slice within block
+  bool end_of_file;      // block holds the file's last byte
   bool start_of_file;
-  JOCTET buffer[kInputBlock];
+  JOCTET block[kJpegSourceSlice * kSlicesPerBlock];
+  JOCTET fake_end[2];
 };
 
 void descriptor_init(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<DescriptorSource*>(cinfo->src);
-  src->offset = 0;
+  src->block_offset = 0;
+  src->block_size = 0;
+  src->slice_at = 0;
+  src->end_of_file = false;
   src->start_of_file = true;
 }
 
+// The next slice, as the stdio source's fread of one slice would give it.
 boolean descriptor_fill(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<DescriptorSource*>(cinfo->src);
-  ssize_t n;
-  do {
-    n = pread(src->fd, src->buffer, sizeof src->buffer, src->offset);
-  } while (n < 0 && errno == EINTR);
-  if (n <= 0) {  // the end, or a read error, which ends the data as well
-    if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    src->buffer[0] = 0xFF;
-    src->buffer[1] = JPEG_EOI;
-    n = 2;
-  } else {
-    src->offset += n;
-  }
-  src->pub.next_input_byte = src->buffer;
-  src->pub.bytes_in_buffer = static_cast<size_t>(n);
+  const bool first = src->start_of_file;
   src->start_of_file = false;
+  if (first && src->start.size > 0) {
+    src->pub.next_input_byte = src->start.data;
+    src->pub.bytes_in_buffer = src->start.size;
+    src->block_offset = static_cast<off_t>(src->start.size);
+    src->end_of_file = src->start.size < kJpegSourceSlice;
+    return TRUE;
+  }
+  if (src->slice_at == src->block_size && !src->end_of_file) {
+    src->block_offset += static_cast<off_t>(src->block_size);
+    src->block_size = 0;
+    src->slice_at = 0;
+    ssize_t n;
+    do {
+      n = pread(src->fd, src->block, sizeof src->block, src->block_offset);
+    } while (n < 0 && errno == EINTR);
+    // A read error ends the data as the end of the file does.
+    if (n > 0) src->block_size = static_cast<size_t>(n);
+    if (n < static_cast<ssize_t>(sizeof src->block)) src->end_of_file = true;
+  }
+  const size_t n = std::min(kJpegSourceSlice, src->block_size - src->slice_at);
+  if (n == 0) {
+    if (first) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->fake_end[0] = 0xFF;
+    src->fake_end[1] = JPEG_EOI;
+    src->pub.next_input_byte = src->fake_end;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+  }
+  src->pub.next_input_byte = src->block + src->slice_at;
+  src->pub.bytes_in_buffer = n;
+  src->slice_at += n;
   return TRUE;
 }
 
+// Reads through, slice by slice, as the stdio source does.
 void descriptor_skip(j_decompress_ptr cinfo, long num_bytes) {
   auto* src = reinterpret_cast<DescriptorSource*>(cinfo->src);
   if (num_bytes <= 0) return;
   size_t skip = static_cast<size_t>(num_bytes);
-  if (skip <= src->pub.bytes_in_buffer) {
-    src->pub.next_input_byte += skip;
-    src->pub.bytes_in_buffer -= skip;
-    return;
+  while (skip > src->pub.bytes_in_buffer) {
+    skip -= src->pub.bytes_in_buffer;
+    descriptor_fill(cinfo);
   }
-  // Past the block: the next fill starts where the skip ends (beyond the
-  // end of the file it finds nothing, as reading through would).
-  src->offset += static_cast<off_t>(skip - src->pub.bytes_in_buffer);
-  src->pub.next_input_byte = src->buffer;
-  src->pub.bytes_in_buffer = 0;
+  src->pub.next_input_byte += skip;
+  src->pub.bytes_in_buffer -= skip;
 }
 
 void descriptor_term(j_decompress_ptr) {}
@@ -141,7 +171,7 @@ uint64_t full_size_memory_bound(const jpeg_decompress_struct& cinfo) {
 }
 
 // The decode proper. Plain C data only: this function is jumped out of.
-bool decode(const Source* source, JpegDecodeSize size, long max_memory) {
+bool decode(const Source* source, long max_memory) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -170,9 +200,8 @@ bool decode(const Source* source, JpegDecodeSize size, long max_memory) {
   }
   jpeg_read_header(&cinfo, TRUE);
   // Near the memory limit, whether the library runs out depends on the
-  // size decoded: such images are decoded as the full-size reference is.
-  if (size == JpegDecodeSize::kEighth &&
-      full_size_memory_bound(cinfo) < static_cast<uint64_t>(cinfo.mem->max_memory_to_use)) {
+  // size decoded: such images are decoded at full size.
+  if (full_size_memory_bound(cinfo) < static_cast<uint64_t>(cinfo.mem->max_memory_to_use)) {
     cinfo.scale_num = 1;
     cinfo.scale_denom = 8;
   }
@@ -192,22 +221,23 @@ bool decode(const Source* source, JpegDecodeSize size, long max_memory) {
 
 }  // namespace
 
-bool jpeg_check_file(int fd, JpegDecodeSize size) {
+bool jpeg_check_file(int fd, JpegFileStart start) {
   if (fd < 0) return false;
   // The source holds its read buffer; it lives on the heap, outside the
   // frames that a longjmp leaves.
   auto* src = new DescriptorSource;
   src->fd = fd;
+  src->start = start;
   Source source{src, nullptr, 0};
-  bool valid = decode(&source, size, kJpegMaxMemory);
+  bool valid = decode(&source, kJpegMaxMemory);
   delete src;
   return valid;
 }
 
-bool jpeg_check_memory(const unsigned char* data, size_t size, JpegDecodeSize decode_size, long max_memory) {
+bool jpeg_check_memory(const unsigned char* data, size_t size, long max_memory) {
   // An empty source or one the library's length field cannot hold is no
   // JPEG; the library would fail on the first or stop early on the second.
   if (data == nullptr || size == 0 || size > static_cast<unsigned long>(~0UL >> 1)) return false;
   Source source{nullptr, data, static_cast<unsigned long>(size)};
-  return decode(&source, decode_size, max_memory);
+  return decode(&source, max_memory);
 }
