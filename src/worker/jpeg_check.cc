@@ -205,6 +205,8 @@ bool decode(const Source* source, long max_memory) {
     cinfo.scale_num = 1;
     cinfo.scale_denom = 8;
   }
+  // Smoothing a progressive image's blocks only changes the pixels.
+  cinfo.do_block_smoothing = FALSE;
   jpeg_start_decompress(&cinfo);
   const JDIMENSION rows = cinfo.rec_outbuf_height > 0 ? static_cast<JDIMENSION>(cinfo.rec_outbuf_height) : 1;
   JSAMPARRAY buffer =
