@@ -96,7 +96,8 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
     type = kTypePSD;
   } else {
     // The file is opened once per request: the signature is read through
-    // the descriptor, and the reader gets a stream over the same descriptor.
+    // the descriptor, and the reader gets that descriptor (a JPEG reader,
+    // with the bytes read) or a stream over it.
     int fd = open_image_file(path);
     if (fd < 0) {
       int err = errno;
