@@ -36,26 +36,26 @@ bool is_tiff_signature(const unsigned char* b) {
 // start, and a JPEG decode goes on from them (a small file is read whole).
 constexpr size_t kHeadBlock = kJpegSourceSlice;
 
-// Reads the first block of a file through its descriptor, from offset 0.
-// Fewer bytes than the block: the regular file is shorter, or (read_error
-// set) reading failed.
-size_t read_head(int fd, unsigned char* head, bool* read_error) {
-  ssize_t n;
+// Reads the first block of a file of the given size through its
+// descriptor, from offset 0. Fewer bytes than the block: the file is
+// shorter, or (read_error set) reading failed.
+size_t read_head(int fd, off_t size, unsigned char* head, bool* read_error) {
+  const size_t want = size < static_cast<off_t>(kHeadBlock) ? static_cast<size_t>(size) : kHeadBlock;
+  size_t got = 0;
   do {
-    n = pread(fd, head, kHeadBlock, 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    *read_error = true;
-    return 0;
-  }
-  return static_cast<size_t>(n);
+    ssize_t n = read_image_file(fd, head + got, kHeadBlock - got, static_cast<off_t>(got));
+    if (n < 0) *read_error = true;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  } while (got < want);  // a short read that is not the end
+  return got;
 }
 
 // A stream for binary reading over an open descriptor, positioned at the
 // start of the file. On failure the descriptor is closed, the failure
 // logged and reported as a failed open, and nullptr given.
 FILE* stream_of(int fd, const char* path) {
-  FILE* in = fdopen(fd, "rb");
+  FILE* in = make_blocking(fd) ? fdopen(fd, "rb") : nullptr;
   if (in == nullptr) {
     int err = errno;
     ::close(fd);
@@ -98,7 +98,8 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
     // The file is opened once per request: the signature is read through
     // the descriptor, and the reader gets that descriptor (a JPEG reader,
     // with the bytes read) or a stream over it.
-    int fd = open_image_file(path);
+    off_t size = 0;
+    int fd = open_image_file_nonblocking(path, &size);
     if (fd < 0) {
       int err = errno;
       log_printf("ImageReader::open (fopen) path=%s %s", path, platform::errno_text(err).c_str());
@@ -107,7 +108,7 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
     }
     unsigned char head[kHeadBlock];
     bool read_error = false;
-    size_t got = read_head(fd, head, &read_error);
+    size_t got = read_head(fd, size, head, &read_error);
     if (got < kSignatureBytes) {
       log_printf("ImageReader::open (fread) path=%s (nread = %d; ferror ; feof = %d= %d)", path,
                  static_cast<int>(got), read_error, !read_error);

@@ -1,11 +1,8 @@
 // The only file that includes libjpeg's header.
 #include "worker/jpeg_check.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <csetjmp>
 #include <algorithm>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 
@@ -14,6 +11,7 @@
 // After jpeglib.h: the message codes and the ERREXIT/WARNMS helpers.
 #include <jerror.h>
 
+#include "worker/image_file.h"
 #include "worker/report.h"
 
 namespace {
@@ -98,10 +96,7 @@ boolean descriptor_fill(j_decompress_ptr cinfo) {
     src->block_offset += static_cast<off_t>(src->block_size);
     src->block_size = 0;
     src->slice_at = 0;
-    ssize_t n;
-    do {
-      n = pread(src->fd, src->block, sizeof src->block, src->block_offset);
-    } while (n < 0 && errno == EINTR);
+    ssize_t n = read_image_file(src->fd, src->block, sizeof src->block, src->block_offset);
     // A read error ends the data as the end of the file does.
     if (n > 0) src->block_size = static_cast<size_t>(n);
     if (n < static_cast<ssize_t>(sizeof src->block)) src->end_of_file = true;
