@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "util/worker_wire.h"
 #include "worker/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  if (in == nullptr) return 0;
+  RequestInput in(std::string(reinterpret_cast<const char*>(data), size));
   Request request;
   for (int i = 0; i < 10000; ++i) {
     RequestRead r = read_request(in, &request);
@@ -22,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (r == RequestRead::kEndOfInput || r == RequestRead::kTruncated || r == RequestRead::kBadCount) break;
   }
-  fclose(in);
   request_list_clear();
   return 0;
 }

@@ -27,7 +27,8 @@ constexpr const char* kTimeLimitVariable = "CORVEX_CONVERTER_TIME_LIMIT";
 [[noreturn]] void fatal(const char* text) {
   log_printf("fatal in main.cpp: %s", text);
   if (!converter_temp_dir.empty()) platform::remove_tree(converter_temp_dir);
-  if (!SendCount(1) || !SendResult(text, kNoPath, wire::kError, wire::kTypeLetterUnknown)) {
+  ResultText result{text, kNoPath, wire::kError, wire::kTypeLetterUnknown};
+  if (!SendAnswer(&result, 1)) {
     log_printf("SendResult failed (%s) -- exiting [msg: %s]\n", platform::errno_text(errno).c_str(), text);
   }
   exit(1);
@@ -66,14 +67,15 @@ std::string fitted_message(const std::string& path, std::string message) {
 
 bool send_answer(const std::vector<std::string>& messages) {
   const auto& entries = request_list.entries;
-  if (!SendCount(static_cast<int>(entries.size()))) return false;
+  std::vector<std::string> fitted(entries.size());
+  std::vector<ResultText> results(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     const auto& entry = entries[i];
     char code = entry.good ? wire::kValid : messages[i].empty() ? wire::kInvalid : wire::kError;
-    std::string message = fitted_message(entry.path, messages[i]);
-    if (!SendResult(message.c_str(), entry.path.c_str(), code, wire::kTypeLetterRaw)) return false;
+    fitted[i] = fitted_message(entry.path, messages[i]);
+    results[i] = ResultText{fitted[i].c_str(), entry.path.c_str(), code, wire::kTypeLetterRaw};
   }
-  return true;
+  return SendAnswer(results.data(), results.size());
 }
 
 bool run_request(const char* converter_path) {

@@ -1,6 +1,7 @@
 #include "worker/image_reader.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -35,6 +36,39 @@ bool is_tiff_signature(const unsigned char* b) {
          (b[0] == 'I' && b[1] == 'I' && b[2] == 0x2A && b[3] == 0);
 }
 
+// The first bytes of a file are read in one block: the signature is their
+// start, and a JPEG decode goes on from them (a small file is read whole).
+constexpr size_t kHeadBlock = kJpegSourceSlice;
+
+// Reads the first block of a file of the given size through its
+// descriptor, from offset 0. Fewer bytes than the block: the file is
+// shorter, or (read_error set) reading failed.
+size_t read_head(int fd, off_t size, unsigned char* head, bool* read_error) {
+  const size_t want = size < static_cast<off_t>(kHeadBlock) ? static_cast<size_t>(size) : kHeadBlock;
+  size_t got = 0;
+  do {
+    ssize_t n = read_image_file(fd, head + got, kHeadBlock - got, static_cast<off_t>(got));
+    if (n < 0) *read_error = true;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  } while (got < want);  // a short read that is not the end
+  return got;
+}
+
+// A stream for binary reading over an open descriptor, positioned at the
+// start of the file. On failure the descriptor is closed, the failure
+// logged and reported as a failed open, and nullptr given.
+FILE* stream_of(int fd, const char* path) {
+  FILE* in = make_blocking(fd) ? fdopen(fd, "rb") : nullptr;
+  if (in == nullptr) {
+    int err = errno;
+    ::close(fd);
+    log_printf("ImageReader::open (fopen) path=%s %s", path, platform::errno_text(err).c_str());
+    report(true, "ImageReader::open", "Can't open \"%s\"", path);
+  }
+  return in;
+}
+
 }  // namespace
 
 ImageReader::ImageReader(int type, FILE* in, const char* path) : m_in(in), type_(type) { SetPath(path); }
@@ -65,39 +99,60 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   } else if (extension != nullptr && strcasecmp(extension, "psd") == 0) {
     type = kTypePSD;
   } else {
-    in = fopen_image_file(path);
-    if (in == nullptr) {
+    // The file is opened once per request: the signature is read through
+    // the descriptor, and the reader gets that descriptor (a JPEG reader,
+    // with the bytes read) or a stream over it.
+    off_t size = 0;
+    int fd = open_image_file_nonblocking(path, &size);
+    if (fd < 0) {
       int err = errno;
       log_printf("ImageReader::open (fopen) path=%s %s", path, platform::errno_text(err).c_str());
       report(true, "ImageReader::open", "Can't open \"%s\"", path);
       return nullptr;
     }
-    unsigned char head[kSignatureBytes];
-    size_t got = fread(head, 1, sizeof head, in);
-    if (got < sizeof head) {
+    unsigned char head[kHeadBlock];
+    bool read_error = false;
+    size_t got = read_head(fd, size, head, &read_error);
+    if (got < kSignatureBytes) {
       log_printf("ImageReader::open (fread) path=%s (nread = %d; ferror ; feof = %d= %d)", path,
-                 static_cast<int>(got), ferror(in) != 0, feof(in) != 0);
+                 static_cast<int>(got), read_error, !read_error);
       report(true, "ImageReader::open", "Can't read \"%s\"", path);
-      fclose(in);
+      ::close(fd);
       return nullptr;
     }
     if (is_jpeg_signature(head)) {
       type = kTypeJPEG;
     } else if (is_tiff_signature(head)) {
-      rewind(in);
+      in = stream_of(fd, path);
+      if (in == nullptr) return nullptr;
       bool is_dng = false;
       if (examine_tiff_signature_file(in, path, &is_dng)) type = is_dng ? kTypeDNG : kTypeTIFF;
       rewind(in);
     }
     if (type == kTypeNone) type = prefs.TypeByExtension(extension);
+    if (type == kTypeJPEG && in == nullptr) return new ImageReaderJPEG(fd, path, head, got);
     if (type == kTypeNone) {
-      fclose(in);
+      if (in != nullptr) {
+        fclose(in);
+      } else {
+        ::close(fd);
+      }
       return nullptr;
+    }
+    if (in == nullptr) {
+      in = stream_of(fd, path);
+      if (in == nullptr) return nullptr;
     }
   }
 
   switch (type) {
-    case kTypeJPEG: return new ImageReaderJPEG(in, path);
+    case kTypeJPEG: {
+      // A TIFF signature the examiner refused, named as a JPEG.
+      int fd = dup(fileno(in));
+      fclose(in);
+      if (fd < 0) return nullptr;
+      return new ImageReaderJPEG(fd, path, nullptr, 0);
+    }
     case kTypeTIFF: return new ImageReaderTIFF(in, path);
     case kTypeDNG: return new ImageReaderDNG(in, path);
     case kTypeRaw: return new ImageReaderRAW(in, path);
@@ -108,9 +163,21 @@ ImageReader* ImageReader::open(const char* extension, const char* path) {
   }
 }
 
-ImageReaderJPEG::ImageReaderJPEG(FILE* in, const char* path) : ImageReader(kTypeJPEG, in, path) {}
+ImageReaderJPEG::ImageReaderJPEG(int fd, const char* path, const unsigned char* start, size_t start_size)
+    : ImageReader(kTypeJPEG, nullptr, path), fd_(fd), start_(start, start + start_size) {}
 
-bool ImageReaderJPEG::Verify() { return jpeg_check_file(path_); }
+ImageReaderJPEG::~ImageReaderJPEG() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+// Decodes the file that identification opened: one open per request.
+bool ImageReaderJPEG::Verify() {
+  if (fd_ < 0) {
+    stderr_printf("can't open %s\n", path_);
+    return false;
+  }
+  return jpeg_check_file(fd_, {start_.data(), start_.size()});
+}
 
 ImageReaderPSD::ImageReaderPSD(FILE* in, const char* path) : ImageReader(kTypePSD, in, path) {}
 

@@ -38,11 +38,19 @@ class ImageReader {
   char forced_code_ = 0;
 };
 
+// Holds the file identification opened as a descriptor (m_in stays absent)
+// and the bytes identification read from its start: the decode goes on
+// from them.
 class ImageReaderJPEG : public ImageReader {
  public:
-  ImageReaderJPEG(FILE* in, const char* path);
+  ImageReaderJPEG(int fd, const char* path, const unsigned char* start, size_t start_size);
+  ~ImageReaderJPEG() override;
   bool ReadHeader() override { return false; }
   bool Verify() override;
+
+ private:
+  int fd_ = -1;
+  std::vector<unsigned char> start_;
 };
 
 class ImageReaderTIFF : public ImageReader {

@@ -1,6 +1,13 @@
 #include "worker/request.h"
 
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "util/worker_wire.h"
@@ -21,38 +28,77 @@ bool request_list_add(const char* path) {
   }
 }
 
-namespace {
-
-enum class LineRead { kOk, kEnd, kTooLong };
-
-// Reads one "\n"-ended line of any length; the text is kept only up to the
-// limit. A line that ends without "\n" is a cut-off request.
-LineRead read_line(FILE* in, std::string* text) {
-  text->clear();
-  bool too_long = false;
-  for (;;) {
-    int c = getc(in);
-    if (c == EOF) return LineRead::kEnd;
-    if (c == '\n') break;
-    if (text->size() < wire::kLineMax) {
-      text->push_back(static_cast<char>(c));
-    } else {
-      too_long = true;
-    }
-  }
-  return too_long ? LineRead::kTooLong : LineRead::kOk;
+RequestInput::RequestInput(int fd, size_t block) : fd_(fd), buffer_(block > 0 ? block : 1, '\0') {
+  struct stat st;
+  from_pipe_ = fd >= 0 && fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
-}  // namespace
+RequestInput::RequestInput(std::string bytes) : buffer_(std::move(bytes)), end_(buffer_.size()) {}
 
-RequestRead read_request(FILE* in, Request* request) {
+bool RequestInput::fill() {
+  if (fd_ < 0 || failed_) return false;
+  ssize_t n;
+  do {
+    n = read(fd_, buffer_.data(), buffer_.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) failed_ = true;
+  if (n <= 0) return false;
+  start_ = 0;
+  end_ = static_cast<size_t>(n);
+  return true;
+}
+
+size_t RequestInput::take(char* out, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    if (start_ == end_ && !fill()) break;
+    size_t n = std::min(size - got, end_ - start_);
+    memcpy(out + got, buffer_.data() + start_, n);
+    start_ += n;
+    got += n;
+  }
+  return got;
+}
+
+bool RequestInput::take_line(std::string* text, size_t limit, bool* over_limit) {
+  for (;;) {
+    if (start_ == end_ && !fill()) return false;
+    const char* begin = buffer_.data() + start_;
+    size_t available = end_ - start_;
+    const char* newline = static_cast<const char*>(memchr(begin, '\n', available));
+    size_t length = newline != nullptr ? static_cast<size_t>(newline - begin) : available;
+    size_t room = text->size() < limit ? limit - text->size() : 0;
+    if (length > room) *over_limit = true;
+    text->append(begin, std::min(length, room));
+    if (newline != nullptr) {
+      start_ += length + 1;
+      return true;
+    }
+    start_ = end_;
+  }
+}
+
+bool RequestInput::input_waiting() {
+  if (!from_pipe_) return false;
+  if (start_ != end_) return true;
+  pollfd p{fd_, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&p, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0 || (p.revents & (POLLIN | POLLHUP)) == 0) return false;
+  // Readable at once: bytes, or the end (which the next read reports again).
+  return fill();
+}
+
+RequestRead read_request(RequestInput& in, Request* request) {
   request_list_clear();
   request->count = 0;
   request->mode.clear();
 
   unsigned char bytes[4];
-  size_t got = fread(bytes, 1, sizeof bytes, in);
-  if (got == 0 && feof(in) && !ferror(in)) return RequestRead::kEndOfInput;
+  size_t got = in.take(reinterpret_cast<char*>(bytes), sizeof bytes);
+  if (got == 0 && !in.failed()) return RequestRead::kEndOfInput;
   if (got != sizeof bytes) return RequestRead::kTruncated;
   uint32_t raw = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
                  (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
@@ -63,9 +109,8 @@ RequestRead read_request(FILE* in, Request* request) {
   bool too_long = false;
   bool out_of_memory = false;
   for (int32_t i = 0; i <= count; ++i) {
-    LineRead r = read_line(in, &request->last_line);
-    if (r == LineRead::kEnd) return RequestRead::kTruncated;
-    if (r == LineRead::kTooLong) too_long = true;
+    request->last_line.clear();
+    if (!in.take_line(&request->last_line, wire::kLineMax, &too_long)) return RequestRead::kTruncated;
     if (i == 0) {
       request->mode = request->last_line;
     } else if (!out_of_memory && !request_list_add(request->last_line.c_str())) {

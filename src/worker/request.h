@@ -39,5 +39,43 @@ struct Request {
   std::string last_line;  // the last line read, for error answers
 };
 
-// Reads one request from a buffered stream into request and request_list.
-RequestRead read_request(FILE* in, Request* request);
+// The request stream, read from a descriptor in blocks (or, for tests, a
+// fixed run of bytes).
+class RequestInput {
+ public:
+  // block: the most bytes one read asks for.
+  explicit RequestInput(int fd, size_t block = 16 * 1024);
+  // A stream of exactly these bytes.
+  explicit RequestInput(std::string bytes);
+
+  // Moves up to size bytes into out; fewer only at the end of the input or
+  // on a read error.
+  size_t take(char* out, size_t size);
+  // Appends the bytes up to the next "\n" (which is consumed, not kept) to
+  // text while it holds fewer than limit bytes; the rest of a longer line is
+  // read past. Gives false when the input ends (or fails) before the "\n";
+  // *over_limit tells whether bytes were dropped.
+  bool take_line(std::string* text, size_t limit, bool* over_limit);
+  // Whether the input failed, as opposed to ended.
+  bool failed() const { return failed_; }
+
+  // Whether bytes are waiting on the request pipe beyond those taken: held
+  // in the block already read, or ready to be read without waiting. Input
+  // that is not a pipe or socket (a recorded stream replayed from a file)
+  // never counts as waiting.
+  bool input_waiting();
+
+ private:
+  // Reads the next block; false at the end or on a failure.
+  bool fill();
+
+  int fd_ = -1;
+  bool from_pipe_ = false;
+  bool failed_ = false;
+  std::string buffer_;
+  size_t start_ = 0;  // the first byte not yet taken
+  size_t end_ = 0;    // one past the last byte read
+};
+
+// Reads one request into request and request_list.
+RequestRead read_request(RequestInput& in, Request* request);

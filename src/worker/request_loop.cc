@@ -1,6 +1,5 @@
 #include "worker/request_loop.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,7 +38,8 @@ void send_error_answer(const std::string& text, const char* message) {
   std::string path = text;
   size_t room = wire::kRecordSize - 4 - strlen(message);
   if (path.size() > room) path.resize(room);
-  if (!SendCount(1) || !SendResult(message, path.c_str(), wire::kError, wire::kTypeLetterUnknown)) {
+  ResultText result{message, path.c_str(), wire::kError, wire::kTypeLetterUnknown};
+  if (!SendAnswer(&result, 1)) {
     exit_after_failed_send();
   }
 }
@@ -52,28 +52,6 @@ bool stdout_is_stderr() {
   if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) return false;
   if (out.st_dev != err.st_dev || out.st_ino != err.st_ino) return false;
   return S_ISFIFO(out.st_mode) || S_ISREG(out.st_mode) || S_ISSOCK(out.st_mode);
-}
-
-// Whether input is already waiting on the request pipe right after a whole
-// request. The front end sends one request and waits for its answer, so
-// bytes beyond it mean the request was not what its count said: a path
-// holding a line break was read as two lines. Nothing waits for input that
-// has not come. Requests read from a file (a person replaying a recorded
-// stream) are not held to this.
-bool input_waiting(FILE* in) {
-  const int fd = fileno(in);
-  struct stat st;
-  if (fd >= 0 && (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))) return false;
-  const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
-  if (fd >= 0 && (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) return false;
-  const int c = getc(in);
-  if (fd >= 0) fcntl(fd, F_SETFL, flags);
-  if (c == EOF) {
-    clearerr(in);  // no byte yet, or the end: the next read says which
-    return false;
-  }
-  ungetc(c, in);
-  return true;
 }
 
 }  // namespace
@@ -91,7 +69,8 @@ void check_internal(const char* path) {
   std::unique_ptr<ImageReader> reader(ImageReader::open(extension ? extension->c_str() : nullptr, path));
   if (!reader) {
     char code = extension ? wire::kInvalid : wire::kSkipped;
-    if (!SendCount(1) || !SendResult(kNotIdentified, path, code, wire::kTypeLetterUnknown)) {
+    ResultText result{kNotIdentified, path, code, wire::kTypeLetterUnknown};
+    if (!SendAnswer(&result, 1)) {
       log_printf("SendResult failed (%s) -- exiting [msg: %s\n", platform::errno_text(errno).c_str(), kNotIdentified);
       exit(1);
     }
@@ -104,7 +83,8 @@ void check_internal(const char* path) {
     char letter = wire::type_letter(type);
     if (type < -1 || type > 5) log_printf("File type of %s returned unexpected return value\n", path);
     const char* message = reader->message() != nullptr ? reader->message() : "";
-    if (!SendCount(1) || !SendResult(message, path, code, letter)) {
+    ResultText result{message, path, code, letter};
+    if (!SendAnswer(&result, 1)) {
       log_printf("SendResult failed (%s) -- exiting [%c %c %s]\n", platform::errno_text(errno).c_str(), code, letter,
                  path);
       exit(1);
@@ -115,7 +95,8 @@ void check_internal(const char* path) {
   }
 }
 
-void request_loop(FILE* in) {
+void request_loop(int fd) {
+  RequestInput in(fd);
   Request request;
   for (;;) {
     switch (read_request(in, &request)) {
@@ -135,7 +116,10 @@ void request_loop(FILE* in) {
         send_error_answer(request.last_line, kOutOfMemory);
         continue;
       case RequestRead::kOk:
-        if (input_waiting(in)) {
+        // The front end sends one request and waits for its answer, so
+        // bytes beyond it mean the request was not what its count said: a
+        // path holding a line break was read as two lines.
+        if (in.input_waiting()) {
           // No path of this request can be trusted, and the stream cannot
           // be brought back in step with the requests.
           send_error_answer(request.last_line, kReadError);
@@ -189,5 +173,5 @@ void worker_main(int argc, char** argv) {
     log_printf("stdout == stderr\n");
     exit(1);
   }
-  request_loop(stdin);
+  request_loop(STDIN_FILENO);
 }

@@ -2,7 +2,6 @@
 // another until the input ends or an answer cannot be sent.
 #pragma once
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -14,8 +13,9 @@ std::optional<std::string> request_path_extension(const std::string& path);
 // Answers one "internal" request for path.
 void check_internal(const char* path);
 
-// Serves requests from in until the input ends; never returns.
-[[noreturn]] void request_loop(FILE* in);
+// Serves requests read from the descriptor fd until the input ends; never
+// returns.
+[[noreturn]] void request_loop(int fd);
 
 // The whole program; never returns.
 [[noreturn]] void worker_main(int argc, char** argv);

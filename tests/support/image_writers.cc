@@ -46,6 +46,12 @@ bool write_jpeg(const std::string& path, const JpegOptions& o) {
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, o.quality, TRUE);
   if (o.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.restart_in_rows = o.restart_rows;
+  if (!o.grayscale) {
+    cinfo.comp_info[0].h_samp_factor = o.luma_h;
+    cinfo.comp_info[0].v_samp_factor = o.luma_v;
+  }
+  cinfo.arith_code = o.arithmetic ? TRUE : FALSE;
   cinfo.write_JFIF_header = o.marker == JpegMarker::kJfif ? TRUE : FALSE;
   jpeg_start_compress(&cinfo, TRUE);
   if (o.marker == JpegMarker::kExif) {

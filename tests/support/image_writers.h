@@ -16,6 +16,12 @@ struct JpegOptions {
   bool progressive = false;
   bool grayscale = false;
   JpegMarker marker = JpegMarker::kJfif;
+  int restart_rows = 0;  // a restart marker every this many MCU rows (0: none)
+  // Sampling factors of the first (luma) component of a colour image: 2 x 2
+  // is 4:2:0, 2 x 1 4:2:2, 1 x 1 4:4:4.
+  int luma_h = 2;
+  int luma_v = 2;
+  bool arithmetic = false;  // arithmetic coding in place of Huffman coding
 };
 
 // Writes a JPEG of a noisy gradient; false when libjpeg failed.

@@ -148,6 +148,8 @@ TEST_F(ReadersTest, IdentificationOrderRawListThenPsdThenSignatureThenExtension)
       {"gray-alpha.tif", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'G', 'T'}, ""},
       {"gray-alpha.dat", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'B', '?'},
        "Could not open or identify"},
+      // ... and a JPEG name makes it a JPEG, which it is not.
+      {"gray-alpha.jpg", [&](const std::string& n) { TiffOptions o; o.samples = 2; return tiff(n, o); }, {'B', 'J'}, ""},
       // Unrecognised content falls back to the extension lists.
       {"junk.tif", [&](const std::string& n) { return dir_.write_file(n, std::string(64, 'j')); }, {'B', 'T'}, ""},
       {"junk.txt", [&](const std::string& n) { return dir_.write_file(n, std::string(64, 'j')); }, {'B', '?'},

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/process.h"
 #include "util/worker_wire.h"
 #include "worker/request_loop.h"
 
@@ -17,9 +19,8 @@ struct Read {
 };
 
 // Reads requests from bytes until the reader says the stream is done.
-std::vector<Read> read_all(const std::string& bytes) {
+std::vector<Read> read_from(RequestInput& in) {
   std::vector<Read> reads;
-  FILE* in = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
   Request request;
   for (;;) {
     RequestRead status = read_request(in, &request);
@@ -29,8 +30,12 @@ std::vector<Read> read_all(const std::string& bytes) {
     if (status == RequestRead::kEndOfInput || status == RequestRead::kTruncated || status == RequestRead::kBadCount)
       break;
   }
-  fclose(in);
   return reads;
+}
+
+std::vector<Read> read_all(const std::string& bytes) {
+  RequestInput in(bytes);
+  return read_from(in);
 }
 
 std::string count_bytes(int32_t count) { return wire::encode_request_with_count(count, "", {}).substr(0, 4); }
@@ -91,6 +96,65 @@ TEST(RequestReader, AllPathsOfAnInternalRequestAreRead) {
   ASSERT_EQ(reads.size(), 3u);
   EXPECT_EQ(reads[0].paths.size(), 3u);
   EXPECT_EQ(reads[1].paths, std::vector<std::string>{"/4"});
+}
+
+// Requests read from a pipe in blocks of every small size come out as when
+// read whole: counts, lines and paths that straddle blocks included.
+TEST(RequestReader, BlocksOfAnySizeGiveTheSameRequests) {
+  std::string long_path = "/" + std::string(wire::kLineMax + 10, 'z');
+  std::string bytes = wire::encode_request("internal", {"/a.jpg"}) +
+                      wire::encode_request("/usr/local/bin/dng-converter", {"/r/1.cr2", "/r/2.nef", "/r/3.arw"}) +
+                      wire::encode_request("internal", {long_path}) + wire::encode_request("internal", {"/b.jpg"});
+  auto whole = read_all(bytes);
+  for (size_t block : {1u, 2u, 3u, 5u, 7u, 64u}) {
+    auto p = platform::make_pipe();
+    ASSERT_TRUE(p);
+    ASSERT_TRUE(platform::write_all(p->write_end.get(), bytes.data(), bytes.size()));  // fits the pipe
+    p->write_end.reset();
+    RequestInput in(p->read_end.get(), block);
+    auto reads = read_from(in);
+    ASSERT_EQ(reads.size(), whole.size()) << block;
+    for (size_t i = 0; i < reads.size(); ++i) {
+      EXPECT_EQ(reads[i].status, whole[i].status) << block << " " << i;
+      EXPECT_EQ(reads[i].mode, whole[i].mode) << block << " " << i;
+      EXPECT_EQ(reads[i].paths, whole[i].paths) << block << " " << i;
+    }
+  }
+}
+
+// Bytes beyond a whole request on the pipe are seen whether they were read
+// with it or still wait in the pipe; the end of the input is not such bytes.
+TEST(RequestReader, InputWaitingSeesBytesBeyondTheRequest) {
+  std::string request = wire::encode_request("internal", {"/a.jpg"});
+  struct Case {
+    const char* what;
+    std::string after;
+    size_t block;
+    bool close_writer;
+    bool waiting;
+  } cases[] = {
+      {"nothing sent yet", "", 4096, false, false},
+      {"writer closed", "", 4096, true, false},
+      {"extra bytes read with the request", "x", 4096, false, true},
+      {"extra bytes still in the pipe", "x", request.size(), false, true},
+  };
+  for (const auto& c : cases) {
+    auto p = platform::make_pipe();
+    ASSERT_TRUE(p);
+    std::string bytes = request + c.after;
+    ASSERT_TRUE(platform::write_all(p->write_end.get(), bytes.data(), bytes.size()));
+    if (c.close_writer) p->write_end.reset();
+    RequestInput in(p->read_end.get(), c.block);
+    Request r;
+    ASSERT_EQ(read_request(in, &r), RequestRead::kOk) << c.what;
+    EXPECT_EQ(in.input_waiting(), c.waiting) << c.what;
+    EXPECT_EQ(in.input_waiting(), c.waiting) << c.what << " (asked again)";
+  }
+  // Input from memory (or a file) is never held to one request at a time.
+  RequestInput replayed(request + request);
+  Request r;
+  ASSERT_EQ(read_request(replayed, &r), RequestRead::kOk);
+  EXPECT_FALSE(replayed.input_waiting());
 }
 
 TEST(RequestPathExtension, TextAfterTheLastDotOfTheFileName) {
