@@ -1,5 +1,5 @@
 // The negative's operations that need the rendering and writing types: its
-// colour specification and the small TIFF that carries its EXIF metadata.
+// dng_color_spec and the small TIFF that carries its EXIF metadata.
 // They replace the parse library's stand-ins wherever this library is
 // linked (its CMake target asks the linker for both symbols).
 #include <memory>

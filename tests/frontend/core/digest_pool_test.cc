@@ -82,6 +82,7 @@ TEST(DigestPoolTest, AnOutcomeWaitsForTheJobsSubmittedBeforeIt) {
   DigestPool pool(cancel);
   pool.set_digest_function([&](const char* path, uint8_t* digest, const std::atomic<bool>* flag) {
     if (path == first) {
+      // Poll interval while waiting for the flag or event; only the bound can fail the test.
       while (!release.load()) std::this_thread::sleep_for(1ms);
     }
     bool ok = frontend::hash_file_digest(path, digest, flag);
@@ -92,6 +93,7 @@ TEST(DigestPoolTest, AnOutcomeWaitsForTheJobsSubmittedBeforeIt) {
   ASSERT_TRUE(pool.submit(first, digest_of(first)));
   ASSERT_TRUE(pool.submit(second, digest_of(second)));
   auto deadline = std::chrono::steady_clock::now() + 60s;
+  // Poll interval while waiting for the flag or event; only the bound can fail the test.
   while (!pool.has_finished() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   ASSERT_TRUE(second_done);
   EXPECT_TRUE(pool.take_finished().empty());
@@ -111,6 +113,7 @@ TEST(DigestPoolTest, StopEndsTheDigestsAndRefusesMore) {
   // Digests that run until Stop, as a huge file's would.
   pool.set_digest_function([&](const char*, uint8_t*, const std::atomic<bool>* flag) {
     ++started;
+    // Poll interval while waiting for the flag or event; only the bound can fail the test.
     while (!flag->load()) std::this_thread::sleep_for(1ms);
     return false;
   });
@@ -118,6 +121,7 @@ TEST(DigestPoolTest, StopEndsTheDigestsAndRefusesMore) {
   // Two run, two wait: the queue is full.
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(pool.submit(file, {}));
   std::thread stopper([&] {
+    // Poll interval while waiting for the flag or event; only the bound can fail the test.
     while (started.load() < 2) std::this_thread::sleep_for(1ms);
     cancel = true;
   });
