@@ -8,31 +8,9 @@
 #include <ctime>
 #include <string>
 
+#include "dng/support/scoped_zone.h"
+
 namespace {
-
-// Sets TZ for its lifetime and restores the previous value.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) {
-    const char* old = getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (had_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
 
 // Clears the test clock even when a test fails half-way.
 struct ScopedTestClock {
@@ -134,7 +112,7 @@ TEST(CurrentLocalTime, ZoneIsTheOffsetTruncatedTowardZero) {
       {newfoundland, utc_instant(2027, 1, 1, 2, 0), "2026-12-31 22:30:0", -3},
   };
   for (const Case& c : cases) {
-    ScopedTimeZone tz(c.tz);
+    ScopedZone tz(c.tz);
     dng_calendar_time local;
     int32_t zone = 99;
     current_local_time_at(c.now, local, zone);
@@ -144,7 +122,7 @@ TEST(CurrentLocalTime, ZoneIsTheOffsetTruncatedTowardZero) {
 }
 
 TEST(CurrentLocalTime, TestClockFixesTheInstant) {
-  ScopedTimeZone tz("IST-5:30");
+  ScopedZone tz("IST-5:30");
   dng_calendar_time local;
   int32_t zone = 0;
   {
@@ -186,7 +164,7 @@ TEST(ZoneOffsetHours, RoundsHalvesAwayFromZeroAtTheGivenDate) {
       {"CET-1", date_time(9999, 12, 31, 23, 59, 59), 1},
   };
   for (const Case& c : cases) {
-    ScopedTimeZone tz(c.tz);
+    ScopedZone tz(c.tz);
     EXPECT_EQ(zone_offset_hours(c.when), c.hours) << c.tz << " " << text_of(c.when);
   }
 }
@@ -196,13 +174,13 @@ TEST(ZoneOffsetHours, FallsBackToTheCurrentZone) {
   // (6), which tells the fallback apart.
   ScopedTestClock clock(utc_instant(2026, 6, 1, 12, 0));
   {
-    ScopedTimeZone tz("IST-5:30");
+    ScopedZone tz("IST-5:30");
     EXPECT_EQ(zone_offset_hours(date_time(2010, 13, 1, 0, 0, 0)), 5);
     EXPECT_EQ(zone_offset_hours(dng_calendar_time()), 5);
   }
   {
     // +13:45 rounds to 14, outside -13..13.
-    ScopedTimeZone tz("CHAST-13:45");
+    ScopedZone tz("CHAST-13:45");
     EXPECT_EQ(zone_offset_hours(date_time(2010, 5, 9, 0, 0, 0)), 13);
   }
 }

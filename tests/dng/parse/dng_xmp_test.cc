@@ -29,6 +29,7 @@
 #include "dng/support/stderr_capture.h"
 #include "xmp/namespace_registry.h"
 #include "xmp_glue_test_util.h"
+#include "dng/support/scoped_zone.h"
 
 namespace {
 
@@ -61,32 +62,6 @@ std::string packet(const std::string& properties) {
          " xmlns:ex='http://example.com/glue/'>" +
          properties + "</rdf:Description></rdf:RDF></x:xmpmeta>";
 }
-
-// Sets TZ for the life of the object.
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* zone) {
-    const char* previous = std::getenv("TZ");
-    had_ = previous != nullptr;
-    if (had_) saved_ = previous;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedZone() {
-    if (had_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  ScopedZone(const ScopedZone&) = delete;
-  ScopedZone& operator=(const ScopedZone&) = delete;
-
- private:
-  bool had_ = false;
-  std::string saved_;
-};
 
 std::string ratio_text(const dng_unsigned_ratio& r) { return std::to_string(r.n) + "/" + std::to_string(r.d); }
 std::string ratio_text(const dng_signed_ratio& r) { return std::to_string(r.n) + "/" + std::to_string(r.d); }

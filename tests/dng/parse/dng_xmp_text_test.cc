@@ -12,34 +12,9 @@
 #include <string>
 
 #include "support/comma_locale.h"
+#include "dng/support/scoped_zone.h"
 
 namespace {
-
-// Sets TZ for the life of the object.
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* zone) {
-    const char* previous = std::getenv("TZ");
-    had_ = previous != nullptr;
-    if (had_) saved_ = previous;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedZone() {
-    if (had_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  ScopedZone(const ScopedZone&) = delete;
-  ScopedZone& operator=(const ScopedZone&) = delete;
-
- private:
-  bool had_ = false;
-  std::string saved_;
-};
 
 dng_calendar_time date(uint32_t y, uint32_t mo, uint32_t d, uint32_t h = 0, uint32_t mi = 0, uint32_t s = 0) {
   dng_calendar_time t;
