@@ -305,13 +305,24 @@ TEST(DngRender, BeginSetsExposureAndShadows) {
 // A patch at the camera neutral is a gray: equal channels in every output
 // type, and the same gray value at either depth.
 TEST(DngRender, NeutralPatchRendersGray) {
-  for (uint32_t type : {uint32_t(dng_type_byte), uint32_t(dng_type_short)}) {
-    SCOPED_TRACE(type);
+  struct gray_case {
+    uint32_t colors;
+    uint32_t type;
+  };
+  const gray_case cases[] = {
+      {3, dng_type_byte}, {3, dng_type_short}, {4, dng_type_byte}, {4, dng_type_short}};
+  for (const gray_case& gc : cases) {
+    const uint32_t type = gc.type;
+    SCOPED_TRACE(testing::Message() << gc.colors << " colours, type " << type);
     render_negative rn;
     ASSERT_TRUE(rn.valid) << rn.errors;
+    if (gc.colors == 4) {
+      ASSERT_TRUE(rn.negative->MakeFourColorBayer());
+    }
     const dng_vector neutral = rn.negative->CameraNeutral();
+    ASSERT_EQ(neutral.Count(), gc.colors);
     // Columns step through brightness; every pixel is a multiple of the neutral.
-    rn.SetStage3(2, 8, 3, dng_type_short,
+    rn.SetStage3(2, 8, gc.colors, dng_type_short,
                  [&](int32_t, int32_t c, uint32_t p) { return neutral[p] * (c + 1) / 8.0; });
     dng_render render(rn.host, *rn.negative);
     render.SetFinalPixelType(type);
@@ -405,6 +416,19 @@ TEST(DngRender, CropAtFinalSizeIsReadInPlace) {
   for (int32_t r = 0; r < 12; ++r)
     for (int32_t c = 0; c < 18; ++c)
       EXPECT_EQ(sample(*scaled, r, c, 0), sample(*direct, 0, 0, 0)) << r << "," << c;
+
+  // A maximum size shrinks the longer side to it, keeping the aspect.
+  // At 9 that is the crop's own size again, read in place.
+  render.SetMaximumSize(9);
+  EXPECT_EQ(render.MakeFinalImage()->Bounds(), dng_box(0, 0, 6, 9));
+  EXPECT_FALSE(render.LastResampled());
+  render.SetMaximumSize(8);
+  const std::unique_ptr<dng_image> limited = render.MakeFinalImage();
+  EXPECT_TRUE(render.LastResampled());
+  ASSERT_EQ(limited->Bounds(), dng_box(0, 0, 5, 8));
+  for (int32_t r = 0; r < 5; ++r)
+    for (int32_t c = 0; c < 8; ++c)
+      EXPECT_EQ(sample(*limited, r, c, 0), sample(*direct, 0, 0, 0)) << r << "," << c;
 }
 
 // FilterArea handles 1, 3 and 4 planes; other counts are refused before a
