@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -26,6 +29,7 @@
 #include "dng/support/failing_allocator.h"
 #include "dng/support/stderr_capture.h"
 #include "support/dng_builder.h"
+#include "support/raw_dng_builder.h"
 
 namespace {
 
@@ -513,6 +517,95 @@ TEST(DngRender, DegenerateDataRendersDefinedValues) {
         EXPECT_EQ(sample(*first, 0, 2, p), sample(*first, 0, 3, p)) << "inf as 1, plane " << p;
         EXPECT_EQ(sample(*first, 0, 4, p), sample(*first, 0, 0, p)) << "-inf as 0, plane " << p;
       }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A real file and generated ones (LinearRaw; a CFA with non-square pixels)
+// through the negative's pipeline as DNG validation runs it, then rendered:
+// into 256 pixels on the longer side, and at full size.
+TEST(DngRenderFiles, NegativesRenderToTheirFinalSize) {
+  testing_support::RawDngOptions linear;
+  linear.cfa_rows.clear();
+  linear.width = 300;
+  linear.height = 200;
+  linear.dng_version = 0x01010000;
+  testing_support::RawDngOptions wide;
+  wide.width = 200;
+  wide.height = 300;
+  wide.dng_version = 0x01010000;
+  wide.default_scale = {{2, 1}, {1, 1}};
+  struct source {
+    const char* name;
+    std::string bytes;
+  };
+  const source sources[] = {
+      {"camera file",
+       read_file(std::string(CORVELLA_FIXTURES) + "/dng/canon_eos_kissx4_magiclantern_uncompressed14bit_cfa.dng")},
+      {"LinearRaw", testing_support::build_raw_dng(linear).bytes},
+      {"CFA, non-square pixels", testing_support::build_raw_dng(wide).bytes},
+  };
+  for (const source& src : sources) {
+    SCOPED_TRACE(src.name);
+    ASSERT_FALSE(src.bytes.empty());
+    dng_stream stream(src.bytes.data(), uint32_t(src.bytes.size()));
+    dng_host host;
+    dng_test::StderrCapture err;
+    dng_info info;
+    info.ReadStructure(host, stream);
+    info.FinishParse(host);
+    ASSERT_TRUE(info.Validate()) << err.Take();
+    std::unique_ptr<dng_negative> negative = host.NewNegative();
+    negative->LoadFromInfo(host, stream, info);
+    negative->FinishParse(host, stream, info);
+    negative->ReadRawImage(host, stream, info);
+    negative->BuildLinearImage(host, dng_type_short);
+    negative->BuildInterpolatedImage(host, -1);
+    ASSERT_NE(negative->Stage3Image(), nullptr);
+    const dng_box crop = negative->CropRectangle(1.0, 1.0);
+
+    for (uint32_t maximum : {256u, 0u}) {
+      SCOPED_TRACE(maximum);
+      dng_render render(host, *negative);
+      render.SetMaximumSize(maximum);
+      render.SetFinalPixelType(maximum == 0 ? dng_type_short : dng_type_byte);
+      const std::unique_ptr<dng_image> image = render.MakeFinalImage();
+      ASSERT_EQ(image->Planes(), 3u);
+      const dng_extent size = render.FinalSize();
+      EXPECT_EQ(image->Bounds(), dng_box(0, 0, size.v, size.h));
+      if (maximum != 0) {
+        EXPECT_EQ(uint32_t(std::max(size.v, size.h)), maximum);
+      } else {
+        EXPECT_EQ(image->Bounds().W(), uint32_t(std::lround(crop.W() * negative->DefaultScaleH().ToReal())));
+        EXPECT_EQ(image->Bounds().H(), uint32_t(std::lround(crop.H() * negative->DefaultScaleV().ToReal())));
+      }
+      // A photograph, not a flat or clipped field: the mean lies well inside
+      // the range and samples vary.
+      double sum = 0.0, low = 1.0, high = 0.0;
+      const dng_box b = image->Bounds();
+      uint64_t count = 0;
+      for (int32_t r = 0; r < b.bottom; r += 7)
+        for (int32_t c = 0; c < b.right; c += 7)
+          for (uint32_t p = 0; p < 3; ++p) {
+            const double v = sample(*image, r, c, p);
+            sum += v;
+            low = std::min(low, v);
+            high = std::max(high, v);
+            ++count;
+          }
+      const double mean = sum / double(count);
+      EXPECT_GT(mean, 0.02);
+      EXPECT_LT(mean, 0.98);
+      EXPECT_GT(high - low, 0.2);
     }
   }
 }
