@@ -435,6 +435,52 @@ TEST(DngRender, CropAtFinalSizeIsReadInPlace) {
       EXPECT_EQ(sample(*limited, r, c, 0), sample(*direct, 0, 0, 0)) << r << "," << c;
 }
 
+// The tone curve acts on the largest and smallest working channel; the
+// middle one keeps its relative place between them (the hue).
+TEST(DngRender, ToneCurveKeepsTheHue) {
+  class square_curve : public dng_1d_function {
+   public:
+    double ValueAt(double x) const override { return x * x; }
+  };
+  const square_curve square;
+  render_negative rn;
+  ASSERT_TRUE(rn.valid) << rn.errors;
+  const dng_vector neutral = rn.negative->CameraNeutral();
+  const double tint[] = {0.9, 0.5, 0.3};
+  rn.SetStage3(1, 4, 3, dng_type_short,
+               [&](int32_t, int32_t c, uint32_t p) { return neutral[p] * tint[p] * (c + 1) / 4.0; });
+  const dng_color_space& prophoto = dng_space_ProPhoto::Instance();
+  // Linear working values of pixel c, by undoing the ProPhoto encoding.
+  const auto linear = [&](const dng_image& image, int32_t c) {
+    std::vector<double> v;
+    for (uint32_t p = 0; p < 3; ++p) v.push_back(prophoto.EncodingCurve().InverseAt(sample(image, 0, c, p)));
+    return v;
+  };
+  dng_render plain(rn.host, *rn.negative);
+  plain.SetFinalSpace(prophoto);
+  plain.SetFinalPixelType(dng_type_short);
+  plain.SetToneCurve(dng_1d_identity::Instance());
+  dng_render toned(rn.host, *rn.negative);
+  toned.SetFinalSpace(prophoto);
+  toned.SetFinalPixelType(dng_type_short);
+  toned.SetToneCurve(square);
+  const std::unique_ptr<dng_image> a = plain.MakeFinalImage();
+  const std::unique_ptr<dng_image> b = toned.MakeFinalImage();
+  for (int32_t c = 0; c < 4; ++c) {
+    SCOPED_TRACE(c);
+    const std::vector<double> in = linear(*a, c);
+    const std::vector<double> out = linear(*b, c);
+    const auto hi = std::max_element(in.begin(), in.end()) - in.begin();
+    const auto lo = std::min_element(in.begin(), in.end()) - in.begin();
+    ASSERT_NE(hi, lo);
+    const auto mid = 3 - hi - lo;
+    EXPECT_NEAR(out[hi], in[hi] * in[hi], 2e-3);
+    EXPECT_NEAR(out[lo], in[lo] * in[lo], 2e-3);
+    const double place = (in[mid] - in[lo]) / (in[hi] - in[lo]);
+    EXPECT_NEAR(out[mid], out[lo] + place * (out[hi] - out[lo]), 2e-3);
+  }
+}
+
 // FilterArea handles 1, 3 and 4 planes; other counts are refused before a
 // plane that is not there could be read.
 TEST(DngRender, UnsupportedPlaneCountsRaise) {
