@@ -188,21 +188,24 @@ TEST(DngRender, FinalSizeFromCropScaleAndLimit) {
 TEST(DngRender, ExtremeScalesFailCleanlyOrGiveAPixel) {
   struct scale_case {
     const char* name;
+    uint32_t rows, cols;
     dng_unsigned_ratio scale;
     int32_t code;
     int32_t want_side;
   };
   const scale_case cases[] = {
-      {"1e-4", {1, 10000}, 0, 1},
-      {"1e6", {1000000, 1}, dng_code_memory, 0},
-      {"4e9", {4000000000u, 1}, dng_code_memory, 0},
+      {"1e-4", 48, 64, {1, 10000}, 0, 1},
+      // The resampler's kernel then spans 40000 source columns.
+      {"1e-4 over a long row", 2, 12000, {1, 10000}, 0, 1},
+      {"1e6", 48, 64, {1000000, 1}, dng_code_memory, 0},
+      {"4e9", 48, 64, {4000000000u, 1}, dng_code_memory, 0},
   };
   for (const scale_case& c : cases) {
     SCOPED_TRACE(c.name);
     dng_test::FailingAllocator allocator;
     render_negative rn(kDaylight, &allocator);
     ASSERT_TRUE(rn.valid) << rn.errors;
-    rn.SetStage3(48, 64, 3, dng_type_short, flat);
+    rn.SetStage3(c.rows, c.cols, 3, dng_type_short, flat);
     rn.negative->SetDefaultScale(c.scale, c.scale);
     dng_render render(rn.host, *rn.negative);
     std::unique_ptr<dng_image> image;
