@@ -98,7 +98,7 @@ class dng_image_writer {
 
   std::unique_ptr<dng_memory_block> compressed_buffer_;
   std::unique_ptr<dng_memory_block> uncompressed_buffer_;
-  // The last index of the raw image's linearization table while samples
-  // are narrowed to 8 bits, else 0 (no clamping).
-  uint32_t clamp_limit_ = 0;
+  // The last index of the raw image's linearization table while its
+  // samples are narrowed to 8 bits; 0xFFFFFFFF otherwise (no clamping).
+  uint32_t clamp_limit_ = 0xFFFFFFFF;
 };
