@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -30,7 +31,11 @@
 #include "dng/parse/xmp_toolkit.h"
 #include "dng/render/dng_tag_sets.h"
 #include "dng/render/dng_tiff_tags.h"
+#include "dng/core/dng_area_task.h"
+#include "dng/parse/dng_exif.h"
+#include "dng/render/dng_color_space.h"
 #include "dng/support/code_of.h"
+#include "dng/support/failing_allocator.h"
 #include "dng/support/stderr_capture.h"
 #include "support/raw_dng_builder.h"
 #include "support/raw_pipeline.h"
@@ -344,6 +349,124 @@ TEST(TiffWriter, TheNegativesXmpLosesItsOrientationInTheFileOnly) {
   xmp_toolkit_terminate();
 }
 
+// Counts the polls between bands and cancels at poll `cancel_at` (0: never).
+class counting_cancel_hook : public dng_cancel_hook {
+ public:
+  explicit counting_cancel_hook(uint32_t cancel_at) : cancel_at_(cancel_at) {}
+  void Poll() override {
+    if (++polls == cancel_at_) throw_dng_code(dng_code_canceled);
+  }
+  uint32_t polls = 0;
+
+ private:
+  uint32_t cancel_at_;
+};
+
+TEST(TiffWriter, DataMovesThroughOneBandBufferThatAFailureOrCancelReleases) {
+  // 301 x 157 RGB 16-bit: 1806-byte rows, bands of 72 rows, three bands.
+  const auto image = make_image(301, 157, 3, 3, 0, [](uint32_t x, uint32_t y, uint32_t p) {
+    return pattern_sample(3, x, y, p);
+  });
+  const struct {
+    const char* name;
+    uint64_t fail_block;
+    uint32_t cancel_at;
+    int32_t code;
+    uint32_t polls;
+  } cases[] = {
+      {"written", 0, 0, 0, 3},
+      {"band buffer refused", 1, 0, dng_code_memory, 0},
+      {"cancelled before the second band", 0, 2, dng_code_canceled, 2},
+  };
+  dng_image_writer writer;  // one writer for every case: a failure leaves it usable
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dng_test::FailingAllocator allocator(c.fail_block);
+    counting_cancel_hook hook(c.cancel_at);
+    dng_host host(&allocator, &hook);
+    dng_memory_stream stream(default_memory_allocator);
+    dng_test::StderrCapture err;
+    EXPECT_EQ(code_of([&] { writer.WriteTiffFile(host, stream, *image, 2, 1); }), c.code);
+    EXPECT_EQ(hook.polls, c.polls);
+    ASSERT_FALSE(allocator.Requests().empty());
+    EXPECT_EQ(allocator.Requests().size(), 1u) << "one band buffer, no scratch block";
+    EXPECT_EQ(allocator.LargestRequest(), 72u * 1806u);
+  }
+  // After the failures the same writer still writes the whole image.
+  dng_host host;
+  dng_memory_stream stream(default_memory_allocator);
+  writer.WriteTiffFile(host, stream, *image, 2, 1);
+  const std::string bytes = stream_bytes(stream);
+  tiff_walker walk(bytes);
+  const uint32_t strip = walk.ifd(8).entries.at(273).values.at(0);
+  EXPECT_EQ(walk.ifd(8).entries.at(279).values.at(0), 301u * 157 * 6);
+  EXPECT_EQ(walk.u16(strip + 2 * (3 * (156 * 301 + 300) + 2)), pattern_sample(3, 300, 156, 2));
+}
+
+TEST(TiffWriter, NegativeMetadataResolutionAndProfileReadBackWithLibtiff) {
+  TempFolder folder;
+  for (bool big_endian : {false, true}) {
+    SCOPED_TRACE(big_endian ? "MM" : "II");
+    std::unique_ptr<dng_negative> negative = dng_negative::Create(default_memory_allocator);
+    negative->GetExif()->make.Assign("Maker");
+    negative->GetExif()->exposure_time = {1, 125};
+    negative->GetExif()->iso_speed_ratings[0] = 200;
+    const std::string iptc_record = std::string("\x1C\x02\x00\x00\x02\x00\x04", 7);
+    std::unique_ptr<dng_memory_block> iptc(default_memory_allocator.NewBlock(uint32_t(iptc_record.size())));
+    std::memcpy(iptc->Buffer(), iptc_record.data(), iptc_record.size());
+    negative->AdoptIPTC(std::move(iptc), dng_no_iptc_offset);
+    dng_pixel_density density;
+    density.x_resolution = {300, 1};
+    density.y_resolution = {150, 1};
+    density.resolution_unit = 2;
+    const auto image = make_image(9, 5, 3, 1, 0, [](uint32_t x, uint32_t y, uint32_t p) { return x + y + p; });
+
+    dng_host host;
+    dng_memory_stream stream(default_memory_allocator);
+    stream.SetByteSwapped(big_endian);
+    dng_image_writer writer;
+    writer.WriteTiffFile(host, stream, *image, 2, 1, negative.get(), &dng_space_sRGB::Instance(), &density);
+    const std::string path = folder.write_file("meta.tif", stream_bytes(stream));
+
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tiff, nullptr);
+    float x_resolution = 0, y_resolution = 0;
+    uint16_t unit = 0;
+    EXPECT_TRUE(TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x_resolution));
+    EXPECT_TRUE(TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y_resolution));
+    EXPECT_TRUE(TIFFGetField(tiff, TIFFTAG_RESOLUTIONUNIT, &unit));
+    EXPECT_EQ(x_resolution, 300.0f);
+    EXPECT_EQ(y_resolution, 150.0f);
+    EXPECT_EQ(unit, 2);
+    uint32_t icc_size = 0;
+    void* icc = nullptr;
+    EXPECT_TRUE(TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &icc_size, &icc));
+    EXPECT_EQ(icc_size, 3144u);
+    uint32_t iptc_count = 0;
+    void* iptc_data = nullptr;
+    EXPECT_TRUE(TIFFGetField(tiff, TIFFTAG_RICHTIFFIPTC, &iptc_count, &iptc_data));
+    // Two 32-bit words holding the record and a zero byte in file order;
+    // libtiff hands LONG values over in this machine's order.
+    ASSERT_EQ(iptc_count * (iptc_count == 2 ? 4 : 1), 8u);
+    std::string words(static_cast<const char*>(iptc_data), 8);
+    if (big_endian != (std::endian::native == std::endian::big)) {
+      for (size_t w = 0; w < 8; w += 4) std::swap(words[w], words[w + 3]), std::swap(words[w + 1], words[w + 2]);
+    }
+    EXPECT_EQ(words, iptc_record + '\0');
+    char* make = nullptr;
+    EXPECT_TRUE(TIFFGetField(tiff, TIFFTAG_MAKE, &make));
+    EXPECT_STREQ(make, "Maker");
+    toff_t exif_offset = 0;
+    ASSERT_TRUE(TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exif_offset));
+    ASSERT_TRUE(TIFFReadEXIFDirectory(tiff, exif_offset));
+    float exposure = 0;
+    EXPECT_TRUE(TIFFGetField(tiff, EXIFTAG_EXPOSURETIME, &exposure));
+    EXPECT_FLOAT_EQ(exposure, 1.0f / 125.0f);
+    TIFFClose(tiff);
+    expect_tiffinfo_clean(path);
+  }
+}
+
 // ---- DNG files from negatives built in memory -------------------------------
 
 struct recorded_band {
@@ -407,12 +530,13 @@ std::unique_ptr<dng_simple_image> gray_thumbnail() {
 
 std::string dng_bytes(dng_image_writer& writer, const dng_negative& negative, uint32_t compression,
                       bool big_endian = false, const dng_encoded_preview* preview1 = nullptr,
-                      const dng_encoded_preview* preview2 = nullptr) {
+                      const dng_encoded_preview* preview2 = nullptr, const dng_image* thumbnail = nullptr) {
   dng_host host;
   dng_memory_stream stream(default_memory_allocator);
   stream.SetByteSwapped(big_endian);
-  const auto thumbnail = gray_thumbnail();
-  writer.WriteDngFile(host, stream, negative, thumbnail.get(), compression, preview1, preview2);
+  const auto gray = gray_thumbnail();
+  writer.WriteDngFile(host, stream, negative, thumbnail != nullptr ? thumbnail : gray.get(), compression, preview1,
+                      preview2);
   return stream_bytes(stream);
 }
 
@@ -541,23 +665,30 @@ TEST(DngWriter, DirectoriesVersionsSubIfdsAndPaddedPreviews) {
   }
 }
 
-TEST(DngWriter, RefusedRawImagesAndCompressions) {
+TEST(DngWriter, RefusedRawImagesThumbnailsAndCompressions) {
   const struct {
     const char* name;
     uint32_t pixel_type;
     uint32_t compression;
+    uint32_t thumbnail_planes;
+    uint32_t thumbnail_type;
   } cases[] = {
-      {"float raw", 11, 7},
-      {"float raw uncompressed", 11, 1},
-      {"unknown compression", 3, 5},
+      {"float raw", 11, 7, 3, 1},
+      {"float raw uncompressed", 11, 1, 3, 1},
+      {"unknown compression", 3, 5, 3, 1},
+      {"16-bit thumbnail (declared 8 bits)", 3, 7, 3, 3},
+      {"two-plane thumbnail", 3, 7, 2, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto raw = make_image(16, 16, 1, c.pixel_type, 0, [](uint32_t, uint32_t, uint32_t) { return 0; });
     const auto negative = memory_negative(std::move(raw), 2, 2);
+    const auto thumbnail = make_image(4, 4, c.thumbnail_planes, c.thumbnail_type, 0,
+                                      [](uint32_t, uint32_t, uint32_t) { return 9; });
     dng_image_writer writer;
     dng_test::StderrCapture err;
-    EXPECT_EQ(code_of([&] { dng_bytes(writer, *negative, c.compression); }), dng_code_unknown);
+    EXPECT_EQ(code_of([&] { dng_bytes(writer, *negative, c.compression, false, nullptr, nullptr, thumbnail.get()); }),
+              dng_code_unknown);
   }
 }
 
@@ -682,22 +813,25 @@ void expect_stage1(const testing_support::RawDng& source, const std::string& wri
 }
 
 TEST_F(WrittenDngTest, AWrittenDngValidatesAndHoldsTheSameRawImage) {
+  const std::vector<std::string> bayer = {"RG", "GB"};
   const struct {
     const char* name;
-    bool cfa;
+    std::vector<std::string> cfa_rows;  // none: LinearRaw
     bool lossless;
     uint32_t bits;
   } sources[] = {
-      {"CFA lossless", true, true, 16},
-      {"CFA uncompressed 12-bit", true, false, 12},
-      {"LinearRaw lossless", false, true, 16},
+      {"CFA lossless", bayer, true, 16},  // merged in pairs of columns
+      {"CFA uncompressed 12-bit", bayer, false, 12},
+      {"CFA uncompressed 8-bit", bayer, false, 8},  // lossless JPEG of widened 8-bit samples
+      {"CFA of four columns", {"RGBG", "GBRG"}, false, 16},  // merged in fours
+      {"LinearRaw lossless", {}, true, 16},
   };
   for (const auto& s : sources) {
     testing_support::RawDngOptions o = testing_support::RawDngOptions();
-    o.width = 70;  // not a multiple of the 16-pixel tile steps
+    o.width = 72;  // tiles of 16-pixel steps reach past the right edge
     o.height = 38;
     o.bits = s.bits;
-    if (!s.cfa) o.cfa_rows.clear();
+    o.cfa_rows = s.cfa_rows;
     if (s.lossless) {
       o.compression = 7;
       o.tile_width = 32;
