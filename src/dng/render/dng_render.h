@@ -52,9 +52,10 @@ class dng_render {
   virtual std::unique_ptr<dng_image> MakeFinalImage();
 
   // The final (width, height) as MakeFinalImage computes it, from
-  // DefaultCropSize, DefaultScale and the maximum size: both sides at least
-  // 1; 100005 when a side exceeds what an image can hold, or the scale or
-  // crop are not finite and positive.
+  // DefaultCropSize, DefaultScale and the maximum size: round(crop size x
+  // scale) per side, at least 1; 100005 when a side is not a number or
+  // exceeds what an image's coordinates can hold. Within a maximum size the
+  // longer side becomes that size and the other keeps the final aspect.
   dng_extent FinalSize() const;
 
   void SetWhiteXY(const dng_xy_coord& white) { white_ = white; }
