@@ -183,6 +183,19 @@ std::string transcript(const std::string& path, const std::string& output_lines 
 TEST_F(DngOutputsTest, EachOptionWritesExactlyItsFile) {
   const std::string mosaic = input("mosaic.dng", build_raw_dng(cfa(64, 48)).bytes);
   const std::string linear = input("linear.dng", build_raw_dng(linear_raw(40, 30)).bytes);
+  RawDngOptions mono_options = linear_raw(40, 30);
+  mono_options.linear_samples = 1;
+  mono_options.extra = [](DngBuilder& b) {
+    // A monochrome LinearRaw image carries no colour tags.
+    for (uint16_t tag : {50721, 50778, 50728}) b.remove(DngBuilder::kIfd0, tag);
+  };
+  const std::string mono = input("mono.dng", build_raw_dng(mono_options).bytes);
+  RawDngOptions turned_options = cfa(64, 48);
+  turned_options.extra = [](DngBuilder& b) {
+    b.remove(DngBuilder::kIfd0, 274);
+    b.add_short(DngBuilder::kIfd0, 274, {6});  // turned 90 degrees clockwise
+  };
+  const std::string turned = input("turned.dng", build_raw_dng(turned_options).bytes);
   struct Case {
     const char* name;
     std::vector<std::string> options;
@@ -201,6 +214,16 @@ TEST_F(DngOutputsTest, EachOptionWritesExactlyItsFile) {
        2, 8},
       {"DNG", {"--dng"}, &mosaic, "x.dng", "Build thumbnail time: #.## sec\nWrite DNG time: #.## sec\n", 64, 48,
        3, 2, 8},
+      // The rendering is turned upright; the stages keep the stored layout.
+      {"rendered upright", {"--tiff"}, &turned, "r.tif", "Render time: #.## sec\nWrite TIFF time: #.## sec\n", 48,
+       64, 3, 2, 8},
+      {"stage 3 as stored", {"--stage3"}, &turned, "s3.tif", "", 64, 48, 3, 2, 16},
+      // One colour: stages and thumbnail in gray, the rendering in sRGB.
+      {"stage 2 monochrome", {"--stage2"}, &mono, "s2.tif", "", 40, 30, 1, 1, 16},
+      {"rendered monochrome", {"--tiff"}, &mono, "r.tif", "Render time: #.## sec\nWrite TIFF time: #.## sec\n", 40,
+       30, 3, 2, 8},
+      {"DNG monochrome", {"--dng"}, &mono, "x.dng", "Build thumbnail time: #.## sec\nWrite DNG time: #.## sec\n",
+       40, 30, 1, 1, 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,7 +233,8 @@ TEST_F(DngOutputsTest, EachOptionWritesExactlyItsFile) {
     const ProgramRun r = run(args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.result(), 0);
-    EXPECT_EQ(r.err, transcript(*c.file, c.timers, c.file == &linear ? "" : kPaddingWarnings));
+    const bool mosaic_file = c.file == &mosaic || c.file == &turned;
+    EXPECT_EQ(r.err, transcript(*c.file, c.timers, mosaic_file ? kPaddingWarnings : ""));
     EXPECT_EQ(outputs(), std::vector<std::string>{c.output});
     const TiffFacts f = read_tiff(out(c.output));
     ASSERT_TRUE(f.opened);
