@@ -42,6 +42,7 @@ bool RequestInput::fill() {
     n = read(fd_, buffer_.data(), buffer_.size());
   } while (n < 0 && errno == EINTR);
   if (n < 0) failed_ = true;
+  last_read_full_ = n > 0 && static_cast<size_t>(n) == buffer_.size();
   if (n <= 0) return false;
   start_ = 0;
   end_ = static_cast<size_t>(n);
@@ -81,6 +82,10 @@ bool RequestInput::take_line(std::string* text, size_t limit, bool* over_limit) 
 bool RequestInput::input_waiting() {
   if (!from_pipe_) return false;
   if (start_ != end_) return true;
+  // Bytes written after the read that emptied the pipe came after the
+  // request had been taken whole: a later request, which a poll here would
+  // only have caught by the chance of arriving within these microseconds.
+  if (!last_read_full_) return false;
   pollfd p{fd_, POLLIN, 0};
   int ready;
   do {

@@ -62,7 +62,9 @@ class RequestInput {
   // Whether bytes are waiting on the request pipe beyond those taken: held
   // in the block already read, or ready to be read without waiting. Input
   // that is not a pipe or socket (a recorded stream replayed from a file)
-  // never counts as waiting.
+  // never counts as waiting. The pipe is asked only when the last read
+  // filled its block: a read from a pipe takes all that is waiting up to
+  // its size, so after a shorter one the pipe held nothing more.
   bool input_waiting();
 
  private:
@@ -72,6 +74,7 @@ class RequestInput {
   int fd_ = -1;
   bool from_pipe_ = false;
   bool failed_ = false;
+  bool last_read_full_ = false;  // the last read filled the whole block
   std::string buffer_;
   size_t start_ = 0;  // the first byte not yet taken
   size_t end_ = 0;    // one past the last byte read

@@ -123,7 +123,8 @@ TEST(RequestReader, BlocksOfAnySizeGiveTheSameRequests) {
 }
 
 // Bytes beyond a whole request on the pipe are seen whether they were read
-// with it or still wait in the pipe; the end of the input is not such bytes.
+// with it or still wait in the pipe (left there by a read that filled its
+// block); the end of the input is not such bytes.
 TEST(RequestReader, InputWaitingSeesBytesBeyondTheRequest) {
   std::string request = wire::encode_request("internal", {"/a.jpg"});
   struct Case {
@@ -137,7 +138,10 @@ TEST(RequestReader, InputWaitingSeesBytesBeyondTheRequest) {
       {"writer closed", "", 4096, true, false},
       {"extra bytes read with the request", "x", 4096, false, true},
       {"extra bytes still in the pipe", "x", request.size(), false, true},
+      // Every read of the request filled its block, the last one included.
+      {"extra bytes in the pipe after several full blocks", "x", request.size() / 4, false, true},
   };
+  ASSERT_EQ(request.size() % 4, 0u);
   for (const auto& c : cases) {
     auto p = platform::make_pipe();
     ASSERT_TRUE(p);

@@ -7,7 +7,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -161,31 +160,13 @@ bool WorkerPool::startWorker(int index) {
 }
 
 bool WorkerPool::startWorkers(const std::vector<int>& empty) {
-  if (empty.size() == 1) return startWorker(empty[0]);
-  // Starting a process holds the starting thread until the new program has
-  // been loaded: the workers are started side by side, one thread each, and
-  // reported in slot order as if started one after another.
-  std::vector<Launch> launches(empty.size());
-  std::vector<std::thread> helpers;
-  size_t inline_from = empty.size();
-  for (size_t k = 1; k < empty.size(); ++k) {
-    try {
-      helpers.emplace_back([this, &launches, &empty, k] { launches[k] = launchWorker(empty[k]); });
-    } catch (const std::system_error&) {
-      inline_from = k;  // no more threads: the rest are started here
-      break;
-    }
-  }
-  launches[0] = launchWorker(empty[0]);
-  for (size_t k = inline_from; k < empty.size(); ++k) launches[k] = launchWorker(empty[k]);
-  for (std::thread& t : helpers) t.join();
-  for (size_t k = 0; k < empty.size(); ++k) {
-    if (reportLaunch(empty[k], launches[k])) continue;
-    // Started one by one, the slots after a failure would not have been.
-    for (size_t later = k + 1; later < empty.size(); ++later) {
-      if (at(empty[later]).has_process()) killWorker(empty[later]);
-    }
-    return false;
+  // One after another from this thread. Starting a process holds the
+  // starting thread only until the new program replaces the copy of this
+  // one, and processes started from several threads at once contend for
+  // this process's memory map: side by side they cost more in all, and the
+  // first worker, which gets the file, was ready no sooner.
+  for (int index : empty) {
+    if (!startWorker(index)) return false;  // the slots after it stay empty
   }
   return true;
 }

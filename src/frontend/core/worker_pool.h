@@ -11,9 +11,7 @@
 // Threads: during a run only the run thread calls the pool; quit() is called
 // by the window's thread when no run is in progress. The cancel flag is the
 // only thing another thread writes; every wait looks at it between steps of
-// poll_step, so a Stop is seen within one step. Workers that start together
-// are started from short-lived helper threads, one slot each, which the
-// caller waits for before anything is reported.
+// poll_step, so a Stop is seen within one step.
 //
 // Order of use per run: beginRun(), then placeFile() for each file that
 // needs a worker, flushRawWorker() after the last file, finishAllWorkers().
@@ -137,13 +135,12 @@ class WorkerPool {
     int err = 0;
   };
   // Makes the pipes and starts the worker of an empty slot, reporting
-  // nothing and touching no other slot (so several can run at once).
+  // nothing and touching no other slot.
   Launch launchWorker(int slot);
   // Reports a failed launch as startWorker does, and empties the slot.
   bool reportLaunch(int slot, const Launch& launch);
-  // Starts a worker in each of the given empty slots (in slot order), side
-  // by side; false after reporting the first failure in slot order, with
-  // the slots after it left empty.
+  // Starts a worker in each of the given empty slots, in slot order; false
+  // after reporting the first failure, with the slots after it left empty.
   bool startWorkers(const std::vector<int>& empty);
   Send sendRequest(int slot);
   Receive receiveResult(int fd, bool wait, wire::Record* record);
