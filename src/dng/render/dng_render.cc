@@ -34,6 +34,15 @@ uint32_t final_side(double x) {
 
 bool render_planes_supported(uint32_t planes) { return planes == 1 || planes == 3 || planes == 4; }
 
+// A side of the crop that rounds to no pixel at all (a tiny DefaultScale)
+// keeps one pixel of stage 3 there, so that such a negative still renders
+// its final side of at least 1 instead of failing on an empty area.
+void keep_one_pixel(int32_t& low, int32_t& high, int32_t bound_low, int32_t bound_high) {
+  if (low < high || bound_low >= bound_high) return;
+  low = std::clamp(low, bound_low, bound_high - 1);
+  high = low + 1;
+}
+
 }  // namespace
 
 // ---- dng_render ------------------------------------------------------------
@@ -83,7 +92,10 @@ std::unique_ptr<dng_image> dng_render::MakeFinalImage() {
   }
   const uint32_t final_planes = final_space_->IsMonochrome() ? 1 : 3;
 
-  const dng_box crop = negative_.CropRectangle(1.0, 1.0);
+  dng_box crop = negative_.CropRectangle(1.0, 1.0);
+  const dng_box bounds = stage3->Bounds();
+  keep_one_pixel(crop.top, crop.bottom, bounds.top, bounds.bottom);
+  keep_one_pixel(crop.left, crop.right, bounds.left, bounds.right);
   if (crop.IsEmpty()) throw_dng_code(dng_code_unknown);
   const dng_extent size = FinalSize();
   const bool resample = crop.H() != uint32_t(size.v) || crop.W() != uint32_t(size.h);

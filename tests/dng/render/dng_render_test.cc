@@ -221,6 +221,40 @@ TEST(DngRender, ExtremeScalesFailCleanlyOrGiveAPixel) {
   }
 }
 
+// A crop whose size rounds to no pixel (a third of a pixel, or a tiny
+// raw-to-full scale) keeps one pixel of stage 3 inside its bounds, and the
+// negative renders one pixel instead of failing on an empty area.
+TEST(DngRender, ACropRoundingToNothingKeepsOnePixel) {
+  struct crop_case {
+    const char* name;
+    dng_unsigned_ratio origin_h;
+    dng_unsigned_ratio size;
+    double raw_to_full;
+    int32_t want_side;
+  };
+  const crop_case cases[] = {
+      {"a third of a pixel", {10, 1}, {1, 3}, 1.0, 1},
+      {"at the right edge", {64, 1}, {1, 3}, 1.0, 1},
+      // The final size comes from the crop size and DefaultScale alone: the
+      // one pixel is resampled up to it.
+      {"tiny raw-to-full scale", {0, 1}, {64, 1}, 0.0008, 64},
+  };
+  for (const crop_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    render_negative rn;
+    ASSERT_TRUE(rn.valid) << rn.errors;
+    rn.SetStage3(48, 64, 3, dng_type_short, flat);
+    rn.negative->SetDefaultCropOrigin(c.origin_h, {0, 1});
+    rn.negative->SetDefaultCropSize(c.size, c.size);
+    rn.negative->SetRawToFullScale(c.raw_to_full, c.raw_to_full);
+    dng_render render(rn.host, *rn.negative);
+    std::unique_ptr<dng_image> image;
+    ASSERT_EQ(code_of([&] { image = render.MakeFinalImage(); }), 0);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->Bounds(), dng_box(0, 0, c.want_side, c.want_side));
+  }
+}
+
 TEST(DngRender, BeginChoosesTheWhite) {
   struct white_case {
     const char* name;
