@@ -217,7 +217,7 @@ bool dng_negative::MakeFourColorBayer() {
 }
 
 std::unique_ptr<dng_image> dng_negative::MakeImage(const dng_box& area, uint32_t planes,
-                                                   uint32_t pixel_type, uint32_t pixel_range) {
+                                                   uint32_t pixel_type, uint32_t pixel_range) const {
   return make_or_raise<dng_simple_image>(area, planes, pixel_type, pixel_range, *allocator_);
 }
 

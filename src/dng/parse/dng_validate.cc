@@ -23,7 +23,10 @@ uint32_t validate_linear_pixel_type = 3;
 int32_t validate_interpolate_plane = -1;
 uint32_t validate_rendered_pixel_type = 1;
 
-dng_validate_output_fn validate_output_step = nullptr;
+// Defined by the rendering library, whose programs ask the linker for it;
+// the weak reference leaves the hook null in programs without that library.
+__attribute__((weak)) void validate_write_output(dng_validate_output step, dng_host& host, dng_negative& negative);
+dng_validate_output_fn validate_output_step = validate_write_output;
 
 namespace {
 

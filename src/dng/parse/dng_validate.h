@@ -40,9 +40,10 @@ enum class dng_validate_output {
 };
 
 // Performs one output step: reads its path option, writes the file and then
-// empties the option; failures raise dng_exception codes. Null (the start
-// value) in a program built without the rendering library; a set option
-// then raises 100001 when its step is reached.
+// empties the option; failures raise dng_exception codes. Starts as the
+// rendering library's validate_write_output in programs that link it, and
+// null in the others, where a set option raises 100001 when its step is
+// reached.
 using dng_validate_output_fn = void (*)(dng_validate_output step, dng_host& host, dng_negative& negative);
 extern dng_validate_output_fn validate_output_step;
 
