@@ -521,6 +521,10 @@ TEST_F(RoundTrip, IndependentReadersReadEveryWrittenDng) {
                            50719, 50720, 50721, 50722, 50725, 50726, 50727, 50728, 50729, 50730, 50731, 50732,
                            50733, 50734, 50738, 50739, 50778, 50779, 50780, 50829, 50830});
     expect_exiftool_valid(folder, r.written, c.exiftool_minor);
+    // The stage dumps are plain TIFFs: no unknown tag at all.
+    for (const std::string* dump : {&r.source_out.stage1, &r.source_out.stage2, &r.source_out.stage3}) {
+      expect_tiffinfo_clean(folder, *dump, {});
+    }
 
     const Command identify = run(folder, "raw-identify '" + r.written + "'");
     expect_no_libraw_complaint(identify);
