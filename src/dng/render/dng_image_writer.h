@@ -57,7 +57,8 @@ class dng_image_writer {
   // DNG 1.1.0.0: the 8-bit thumbnail in IFD 0, the negative's best image
   // in a SubIFD (compression 7 tiled, or 1 as one strip; 32-bit data always
   // uncompressed), then the previews; preview2 only with preview1. A raw
-  // pixel type other than 8, 16 or 32-bit unsigned raises 100000.
+  // pixel type other than 8, 16 or 32-bit unsigned, a missing raw image,
+  // and a thumbnail that is missing or not 8-bit grey or RGB raise 100000.
   virtual void WriteDngFile(dng_host& host, dng_stream& stream, const dng_negative& negative,
                             const dng_image* thumbnail, uint32_t compression,
                             const dng_encoded_preview* preview1 = nullptr,

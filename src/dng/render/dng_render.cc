@@ -141,20 +141,20 @@ void dng_render_task::Begin(uint32_t thread_count, const dng_extent& tile_size,
                             dng_memory_allocator& allocator, dng_cancel_hook* hook) {
   dng_filter_task::Begin(thread_count, tile_size, allocator, hook);
 
-  const std::unique_ptr<dng_color_spec> spec = negative_.NewColorSpec();
+  const std::unique_ptr<dng_color_spec> color_data = negative_.NewColorSpec();
   if (render_.WhiteXY().IsPositive()) {
     white_ = render_.WhiteXY();
   } else if (negative_.HasCameraNeutral()) {
-    white_ = spec->WhiteFromNeutral(negative_.CameraNeutral());
+    white_ = color_data->WhiteFromNeutral(negative_.CameraNeutral());
   } else if (negative_.HasCameraWhiteXY()) {
     white_ = negative_.WhiteXY();
   } else {
     white_ = dng_xy_coord(kDefaultWhiteX, kDefaultWhiteY);
   }
-  spec->SelectWhite(white_);
-  camera_white_ = spec->WhiteInCamera();
+  color_data->SelectWhite(white_);
+  camera_white_ = color_data->WhiteInCamera();
   const dng_color_space& working = dng_space_ProPhoto::Instance();
-  camera_to_rgb_ = matrix_product(working.MatrixFromPCS(), spec->CameraToPCSMatrix());
+  camera_to_rgb_ = matrix_product(working.MatrixFromPCS(), color_data->CameraToPCSMatrix());
   // The colour routines read one white entry and one matrix column per
   // source plane: colour data of another channel count cannot be used.
   if (src_planes_ > 1 && (camera_white_.Count() != src_planes_ || camera_to_rgb_.Rows() != 3 ||
