@@ -217,17 +217,50 @@ RawDng build_raw_dng(const RawDngOptions& o) {
   static const std::vector<std::pair<int32_t, int32_t>> kMatrix = {
       {10000, 10000}, {-2000, 10000}, {-1000, 10000}, {-3000, 10000}, {12000, 10000}, {1000, 10000},
       {-500, 10000},  {2000, 10000},  {7000, 10000},  {4000, 10000},  {5000, 10000},  {-1500, 10000}};
-  b.add_srational(kIfd0, 50721, std::vector<std::pair<int32_t, int32_t>>(kMatrix.begin(), kMatrix.begin() + 3 * colors));
-  b.add_short(kIfd0, 50778, {21});
-  if (o.as_shot_neutral) {
-    static const std::vector<std::pair<uint32_t, uint32_t>> kNeutral = {{1, 2}, {1, 1}, {2, 3}, {3, 4}};
-    b.add_rational(kIfd0, 50728, std::vector<std::pair<uint32_t, uint32_t>>(kNeutral.begin(), kNeutral.begin() + colors));
+  // The second illuminant's matrix: the first one with a warmer red row.
+  static const std::vector<std::pair<int32_t, int32_t>> kMatrix2 = {
+      {8000, 10000},  {-1000, 10000}, {-500, 10000},  {-3000, 10000}, {12500, 10000}, {500, 10000},
+      {-1000, 10000}, {2500, 10000},  {8000, 10000},  {3500, 10000},  {5500, 10000},  {-1000, 10000}};
+  // A monochrome image has no colour tags: a ColorMatrix1 of 3 values reads
+  // as three planes, and the other colour tags are not taken without it.
+  if (colors > 1) {
+    auto first_rows = [&](const std::vector<std::pair<int32_t, int32_t>>& m) {
+      return std::vector<std::pair<int32_t, int32_t>>(m.begin(), m.begin() + 3 * colors);
+    };
+    b.add_srational(kIfd0, 50721, first_rows(kMatrix));
+    if (o.second_illuminant) b.add_srational(kIfd0, 50722, first_rows(kMatrix2));
+    if (o.reduction_matrices) {
+      if (colors != 4) throw std::invalid_argument("reduction matrices need four colours");
+      // Rows: red, green and blue as mixtures of the four planes.
+      b.add_srational(kIfd0, 50725, {{6000, 10000}, {2000, 10000}, {0, 10000}, {2000, 10000},
+                                     {0, 10000}, {5000, 10000}, {5000, 10000}, {0, 10000},
+                                     {2000, 10000}, {0, 10000}, {2000, 10000}, {6000, 10000}});
+      if (o.second_illuminant) {
+        b.add_srational(kIfd0, 50726, {{5000, 10000}, {2500, 10000}, {0, 10000}, {2500, 10000},
+                                       {0, 10000}, {6000, 10000}, {4000, 10000}, {0, 10000},
+                                       {2500, 10000}, {0, 10000}, {2500, 10000}, {5000, 10000}});
+      }
+    }
+    b.add_short(kIfd0, 50778, {21});
+    if (o.second_illuminant) b.add_short(kIfd0, 50779, {17});
+    if (o.as_shot_neutral) {
+      static const std::vector<std::pair<uint32_t, uint32_t>> kNeutral = {{1, 2}, {1, 1}, {2, 3}, {3, 4}};
+      b.add_rational(kIfd0, 50728, std::vector<std::pair<uint32_t, uint32_t>>(kNeutral.begin(), kNeutral.begin() + colors));
+    }
   }
 
   // Linearization.
   const std::vector<uint32_t> active =
       o.active_area ? *o.active_area : std::vector<uint32_t>{0, 0, o.height, o.width};
   if (o.active_area) b.add_long(kIfd0, 50829, active);
+  if (!o.masked_areas.empty()) {
+    std::vector<uint32_t> rects;
+    for (const std::vector<uint32_t>& r0 : o.masked_areas) {
+      if (r0.size() != 4) throw std::invalid_argument("a masked area has four sides");
+      rects.insert(rects.end(), r0.begin(), r0.end());
+    }
+    b.add_long(kIfd0, 50830, rects);
+  }
   if (!o.linearization_table.empty()) b.add_short(kIfd0, 50712, o.linearization_table);
   if (!o.black_levels.empty()) {
     b.add_short(kIfd0, 50713, {static_cast<uint16_t>(o.black_repeat_rows), static_cast<uint16_t>(o.black_repeat_cols)});
@@ -459,6 +492,26 @@ std::vector<RawDngOptions> raw_dng_layouts() {
                 "</x:xmpmeta><?xpacket end=\"w\"?>");
       b.add_iptc(kIfd0, std::string("\x1C\x02\x00\x00\x02\x00\x04\x1C\x02\x78\x00\x05hello", 17));
     };
+  });
+  add("monochrome, 14-bit lossless", [&](RawDngOptions& o) {
+    o.cfa_rows.clear();
+    o.linear_samples = 1;
+    lossless(o, 14, 1);
+    o.width = 22;
+    o.height = 14;
+  });
+  add("CYGM with reduction matrices and two illuminants", [&](RawDngOptions& o) {
+    cfa(o, {"CY", "GM"}, "CYGM");
+    o.second_illuminant = true;
+    o.reduction_matrices = true;
+  });
+  add("masked areas beside the active area", [](RawDngOptions& o) {
+    o.bits = 12;
+    o.width = 40;
+    o.height = 30;
+    o.black_levels = {256};
+    o.active_area = std::vector<uint32_t>{2, 4, 30, 40};
+    o.masked_areas = {{0, 0, 2, 40}, {2, 0, 30, 4}};
   });
   add("LinearRaw with a black level per sample", [](RawDngOptions& o) {
     o.cfa_rows.clear();

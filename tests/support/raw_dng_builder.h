@@ -1,9 +1,9 @@
 // Deterministic raw DNG files with the samples their raw image must read
 // back as: a CFA (any pattern of up to 8 x 8, layouts 1-5) or LinearRaw
-// image of any size, stored uncompressed (8 to 32 bits) or as lossless JPEG
-// (8 to 16 bits, 1-4 components per frame, predictors 1-7, point transform,
+// image of any size (a LinearRaw image of one sample is a monochrome one),
+// stored uncompressed (8 to 32 bits) or as lossless JPEG (8 to 16 bits, 1-4 components per frame, predictors 1-7, point transform,
 // restarts), in strips or tiles, in either byte order, with the
-// linearization, crop, scale and colour tags of the main image. The file is
+// linearization, masked-area, crop, scale and colour tags of the main image. The file is
 // written through DngBuilder, so a caller can add further directories and
 // blocks (EXIF, GPS, XMP, IPTC...) through the `extra` hook before layout.
 //
@@ -72,13 +72,21 @@ struct RawDngOptions {
 
   // top, left, bottom, right; none: the whole image.
   std::optional<std::vector<uint32_t>> active_area;
+  // MaskedAreas: rectangles (top, left, bottom, right) outside the active
+  // area, at most 4; none: no tag.
+  std::vector<std::vector<uint32_t>> masked_areas;
   std::optional<std::pair<Rational, Rational>> default_crop_origin;  // h, v
   std::optional<std::pair<Rational, Rational>> default_crop_size;    // h, v
   std::optional<std::pair<Rational, Rational>> default_scale;        // h, v
 
   // Colour tags: ColorMatrix1 (with CalibrationIlluminant1) is always
-  // written, as the colour count comes from it.
+  // written, as the colour count comes from it, except for a monochrome
+  // image, which has no colour tags. second_illuminant adds ColorMatrix2 with CalibrationIlluminant2;
+  // reduction_matrices adds ReductionMatrix1 (and ReductionMatrix2 with the
+  // second illuminant), 3 x colours, for images of four colours.
   bool as_shot_neutral = true;
+  bool second_illuminant = false;
+  bool reduction_matrices = false;
   bool unique_camera_model = true;
 
   // The sample at (x, y) of plane p in place of the generated scene; must

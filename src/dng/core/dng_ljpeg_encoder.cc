@@ -50,6 +50,14 @@ class ljpeg_encoder {
   void PutBits(uint32_t code, uint32_t length);
   void FlushBits();
   void PutDifference(int32_t difference, const ljpeg_huffman_table& table);
+  void PutScanByte(uint8_t byte) {
+    if (scan_used_ == sizeof scan_buffer_) FlushScanBuffer();
+    scan_buffer_[scan_used_++] = byte;
+  }
+  void FlushScanBuffer() {
+    stream_.PutBytes(scan_buffer_, scan_used_);
+    scan_used_ = 0;
+  }
 
   const uint16_t* samples_;
   uint32_t height_;
@@ -68,6 +76,9 @@ class ljpeg_encoder {
   uint8_t bit_count_[256];
   ljpeg_huffman_table tables_[4];
   uint32_t frequencies_[4][257] = {};
+  // Entropy-coded bytes go to the stream in blocks rather than one by one.
+  uint8_t scan_buffer_[16384];
+  uint32_t scan_used_ = 0;
 };
 
 int32_t ljpeg_encoder::Prediction(uint32_t row, uint32_t column, uint32_t channel,
@@ -204,8 +215,8 @@ void ljpeg_encoder::PutBits(uint32_t code, uint32_t length) {
   accumulator_ |= (code & ((1u << length) - 1u)) << (24 - pending_);
   while (pending_ >= 8) {
     uint8_t byte = static_cast<uint8_t>(accumulator_ >> 16);
-    stream_.PutUInt8(byte);
-    if (byte == 0xFF) stream_.PutUInt8(0);
+    PutScanByte(byte);
+    if (byte == 0xFF) PutScanByte(0);
     accumulator_ = (accumulator_ << 8) & 0xFFFFFF;
     pending_ -= 8;
   }
@@ -238,13 +249,14 @@ void ljpeg_encoder::WriteScanData() {
       [this](int32_t channel, int32_t value) {
         if (channel < 0) {
           FlushBits();
-          stream_.PutUInt8(0xFF);
-          stream_.PutUInt8(static_cast<uint8_t>(0xD0 + value));
+          PutScanByte(0xFF);
+          PutScanByte(static_cast<uint8_t>(0xD0 + value));
           return;
         }
         PutDifference(value, tables_[channel]);
       });
   FlushBits();
+  FlushScanBuffer();
 }
 
 void ljpeg_encoder::WriteImage() {
