@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dng_file_input.h"
 #include "dng/core/dng_limits.h"
 #include "dng/parse/dng_validate.h"
 #include "dng/parse/xmp_toolkit.h"
@@ -49,17 +50,10 @@ bool exists(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool capped = [] {
-    set_dng_image_memory_cap(16u << 20);
-    return true;
-  }();
-  (void)capped;
+  fuzz_support::cap_dng_images();
   const std::string& folder = scratch_folder();
   const std::string input = folder + "/input.dng";
-  FILE* f = std::fopen(input.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-  if (std::fclose(f) != 0) std::abort();
+  fuzz_support::write_dng_input(input, data, size);
 
   struct Output {
     dng_text* option;

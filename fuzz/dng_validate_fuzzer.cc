@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dng_file_input.h"
 #include "dng/core/dng_limits.h"
 #include "dng/parse/dng_validate.h"
 #include "dng/parse/xmp_toolkit.h"
@@ -32,16 +33,9 @@ const std::string& scratch_path() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool capped = [] {
-    set_dng_image_memory_cap(16u << 20);
-    return true;
-  }();
-  (void)capped;
+  fuzz_support::cap_dng_images();
   const std::string& path = scratch_path();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-  if (std::fclose(f) != 0) std::abort();
+  fuzz_support::write_dng_input(path, data, size);
 
   bool started = false;
   try {

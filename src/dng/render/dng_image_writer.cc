@@ -278,17 +278,7 @@ void dng_image_writer::WriteTiffFile(dng_host& host, dng_stream& stream, const d
   tag_directory ifd0;
   basic_tag_set basic(ifd0, ifd);
 
-  std::unique_ptr<tag_urational> x_resolution;
-  std::unique_ptr<tag_urational> y_resolution;
-  std::unique_ptr<tag_uint16> resolution_unit;
-  if (resolution != nullptr) {
-    x_resolution = std::make_unique<tag_urational>(282, resolution->x_resolution);
-    y_resolution = std::make_unique<tag_urational>(283, resolution->y_resolution);
-    resolution_unit = std::make_unique<tag_uint16>(296, resolution->resolution_unit);
-    ifd0.Insert(x_resolution.get());
-    ifd0.Insert(y_resolution.get());
-    ifd0.Insert(resolution_unit.get());
-  }
+  const resolution_tag_set resolution_tags(ifd0, resolution);
 
   const tag_icc_profile icc(space);
   if (icc.Count() != 0) ifd0.Insert(&icc);

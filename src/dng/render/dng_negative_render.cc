@@ -21,17 +21,7 @@ std::unique_ptr<dng_memory_block> dng_negative::MakeExifTiffBlock(const dng_pixe
   dng_memory_stream stream(Allocator(), nullptr, 65536);
   tag_directory ifd0;
 
-  std::unique_ptr<tag_urational> x_resolution;
-  std::unique_ptr<tag_urational> y_resolution;
-  std::unique_ptr<tag_uint16> resolution_unit;
-  if (resolution != nullptr) {
-    x_resolution = std::make_unique<tag_urational>(282, resolution->x_resolution);
-    y_resolution = std::make_unique<tag_urational>(283, resolution->y_resolution);
-    resolution_unit = std::make_unique<tag_uint16>(296, resolution->resolution_unit);
-    ifd0.Insert(x_resolution.get());
-    ifd0.Insert(y_resolution.get());
-    ifd0.Insert(resolution_unit.get());
-  }
+  const resolution_tag_set resolution_tags(ifd0, resolution);
   std::unique_ptr<tag_iptc> iptc;
   if (include_iptc && IPTCSize() != 0) {
     iptc = std::make_unique<tag_iptc>(IPTCBytes(), IPTCSize());

@@ -109,3 +109,13 @@ mosaic_tag_group::mosaic_tag_group(tag_directory& directory, const dng_mosaic_in
     directory.Insert(green_split_tag_.get());
   }
 }
+
+resolution_tag_set::resolution_tag_set(tag_directory& directory, const dng_pixel_density* density) {
+  if (density == nullptr) return;
+  x_resolution_ = std::make_unique<tag_urational>(282, density->x_resolution);
+  y_resolution_ = std::make_unique<tag_urational>(283, density->y_resolution);
+  resolution_unit_ = std::make_unique<tag_uint16>(296, density->resolution_unit);
+  directory.Insert(x_resolution_.get());
+  directory.Insert(y_resolution_.get());
+  directory.Insert(resolution_unit_.get());
+}

@@ -40,6 +40,20 @@ class dng_encoded_preview {
   std::unique_ptr<dng_memory_block> jpeg;
 };
 
+// XResolution, YResolution and ResolutionUnit of a pixel density, inserted
+// into the directory when there is one (nothing without).
+class resolution_tag_set {
+ public:
+  resolution_tag_set(tag_directory& directory, const dng_pixel_density* density);
+  resolution_tag_set(const resolution_tag_set&) = delete;
+  resolution_tag_set& operator=(const resolution_tag_set&) = delete;
+
+ private:
+  std::unique_ptr<tag_urational> x_resolution_;
+  std::unique_ptr<tag_urational> y_resolution_;
+  std::unique_ptr<tag_uint16> resolution_unit_;
+};
+
 // NewSubFileType, the size, photometric, samples and bits, the strip or
 // tile layout with an offset and a byte count per tile (left for the writer
 // to fill), planar configuration 1, compression, and the predictor, extra

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "dng/support/command_output.h"
 #include "dng/parse/dng_tag_names.h"
 #include "parse_harness.h"
 #include "support/dng_builder.h"
@@ -44,17 +45,6 @@ struct TempDng {
   ~TempDng() { unlink(path.c_str()); }
   std::string path;
 };
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 class RecordingInfo : public dng_info {
  public:
@@ -135,7 +125,7 @@ TEST(DngOracleTest, DirectoriesMatchTiffinfo) {
   if (!have("tiffinfo")) GTEST_SKIP() << "tiffinfo not installed";
   for (const auto& [name, bytes] : oracle_files()) {
     TempDng file(bytes);
-    std::string out = run("tiffinfo " + file.path + " 2>/dev/null");
+    std::string out = dng_test::command_output("tiffinfo " + file.path + " 2>/dev/null");
     std::set<uint32_t> theirs;
     // "TIFF Directory at offset 0x1ba (442)"
     const std::string marker = "TIFF Directory at offset 0x";
@@ -177,7 +167,7 @@ TEST(DngOracleTest, MetadataDirectoriesMatchExiftool) {
       {"ExifIFD", dng_parent_exif}, {"GPS", dng_parent_gps}, {"InteropIFD", dng_parent_interop}};
   for (const auto& [name, bytes] : oracle_files()) {
     TempDng file(bytes);
-    std::string out = run("exiftool -a -u -G1 -H -s " + file.path + " 2>/dev/null");
+    std::string out = dng_test::command_output("exiftool -a -u -G1 -H -s " + file.path + " 2>/dev/null");
     std::set<std::pair<uint32_t, uint32_t>> theirs;
     std::set<std::string> other_groups;
     // "[ExifIFD]       0x829a ExposureTime  : 1/100"
@@ -250,7 +240,7 @@ TEST(DngOracleTest, PlantedFaultsFoundByBoth) {
     std::string bytes = b.build();
     f.plant(b, bytes);
     TempDng file(bytes);
-    std::string out = run("exiftool -validate -warning -a " + file.path + " 2>/dev/null");
+    std::string out = dng_test::command_output("exiftool -validate -warning -a " + file.path + " 2>/dev/null");
     bool found = false;
     std::istringstream lines(out);
     for (std::string l; std::getline(lines, l);) {

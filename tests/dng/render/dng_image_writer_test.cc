@@ -1,6 +1,7 @@
 // The TIFF and DNG writer: file layout read back by libtiff, tiffinfo, a
 // small directory walker of the test's own and this program's DNG reader;
 // band contents seen through the writer's EmitBuffer step.
+#include "dng/support/command_output.h"
 #include "dng/render/dng_image_writer.h"
 
 #include <gtest/gtest.h>
@@ -103,21 +104,10 @@ std::string tiff_bytes(const dng_image& image, bool big_endian, uint32_t photome
 
 uint32_t photometric_for(uint32_t planes) { return planes < 3 ? 1 : 2; }
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return "popen failed";
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
-
 // tiffinfo -D prints no error and no warning but unknown-field notes for
 // the listed tags.
 void expect_tiffinfo_clean(const std::string& path, const std::vector<uint32_t>& unknown_tags = {}) {
-  std::string report = run("tiffinfo -D '" + path + "' 2>&1");
+  std::string report = dng_test::command_output("tiffinfo -D '" + path + "' 2>&1");
   for (uint32_t tag : unknown_tags) {
     const std::string note = "Unknown field with tag " + std::to_string(tag);
     for (size_t at; (at = report.find(note)) != std::string::npos;) {

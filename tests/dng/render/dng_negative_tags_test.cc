@@ -1,4 +1,5 @@
 // Tag groups made from a negative, and the negative's EXIF TIFF block.
+#include "dng/support/command_output.h"
 #include "dng/render/dng_negative_tag_groups.h"
 
 #include <gtest/gtest.h>
@@ -149,17 +150,6 @@ TEST(TagXmp, NoPacketGivesAnEmptyEntry) {
   EXPECT_EQ(none.Count(), 0u);
 }
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return "popen failed";
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
-
 struct tiff_closer {
   void operator()(TIFF* t) const { TIFFClose(t); }
 };
@@ -220,10 +210,10 @@ TEST(ExifTiffBlock, ReadsBackWithLibtiffAndExiftool) {
   EXPECT_STREQ(ref, "S");
   tiff.reset();
 
-  const std::string report = run("exiftool -s -s -s -n -Make -Model -XResolution -ExposureTime -ISO "
+  const std::string report = dng_test::command_output("exiftool -s -s -s -n -Make -Model -XResolution -ExposureTime -ISO "
                                  "-GPSLatitude -GPSLatitudeRef '" + path + "' 2>&1");
   EXPECT_EQ(report, "Maker\nModel 7\n300\n0.008\n200\n-33.8666666666667\nS\n") << report;
-  const std::string validate = run("exiftool -validate -warning -a '" + path + "' 2>&1");
+  const std::string validate = dng_test::command_output("exiftool -validate -warning -a '" + path + "' 2>&1");
   EXPECT_EQ(validate.find("Error"), std::string::npos) << validate;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dng/support/command_output.h"
 #include "dng/core/dng_file_stream.h"
 #include "dng/parse/dng_exif.h"
 #include "dng/parse/dng_ifd.h"
@@ -114,17 +115,6 @@ struct tiff_closer {
   void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return "popen failed";
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
-
 TEST(TiffReadback, LibtiffReadsThePixelsAndTags) {
   const layout layouts[] = {
       {"gray 8", 1, 8, 1},       {"gray + alpha 16", 2, 16, 1}, {"RGB 8", 3, 8, 1},
@@ -209,7 +199,7 @@ TEST(TiffReadback, LibtiffReadsThePixelsAndTags) {
       EXPECT_DOUBLE_EQ(latitude[1], 30.0);
       tiff.reset();
 
-      const std::string report = run("tiffinfo -D '" + path + "' 2>&1");
+      const std::string report = dng_test::command_output("tiffinfo -D '" + path + "' 2>&1");
       EXPECT_NE(report.find("Image Width: 5 Image Length: 3"), std::string::npos) << report;
       EXPECT_EQ(report.find("Error"), std::string::npos) << report;
       EXPECT_EQ(report.find("Warning"), std::string::npos) << report;
