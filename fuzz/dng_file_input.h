@@ -1,6 +1,6 @@
 // What the fuzz targets that validate whole DNG files share: a small image
 // cap, so that the sizes a fuzzed file claims stay cheap, and the input
-// written to the file the validation opens.
+// written to the file the validation opens, and the validation itself.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <string>
 
 #include "dng/core/dng_limits.h"
+#include "dng/parse/dng_validate.h"
+#include "dng/parse/xmp_toolkit.h"
 
 namespace fuzz_support {
 
@@ -26,6 +28,21 @@ inline void write_dng_input(const std::string& path, const uint8_t* data, size_t
   if (f == nullptr) std::abort();
   if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
   if (std::fclose(f) != 0) std::abort();
+}
+
+// Validates the file between a start and a stop of the XMP toolkit, as the
+// worker's DNG reader does; a toolkit that does not start validates nothing.
+inline void validate_with_toolkit(const std::string& path) {
+  bool started = false;
+  try {
+    xmp_toolkit_initialize();
+    started = true;
+  } catch (...) {
+  }
+  if (started) {
+    validate_dng_file(path.c_str());
+    xmp_toolkit_terminate();
+  }
 }
 
 }  // namespace fuzz_support

@@ -66,16 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   validate_preferred_size = (size & 1) != 0 ? 256 : 0;
   validate_four_color = (size & 2) != 0;
 
-  bool started = false;
-  try {
-    xmp_toolkit_initialize();
-    started = true;
-  } catch (...) {
-  }
-  if (started) {
-    validate_dng_file(input.c_str());
-    xmp_toolkit_terminate();
-  }
+  fuzz_support::validate_with_toolkit(input);
 
   for (const Output& o : outputs) {
     const std::string path = folder + "/" + o.name;

@@ -37,15 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = scratch_path();
   fuzz_support::write_dng_input(path, data, size);
 
-  bool started = false;
-  try {
-    xmp_toolkit_initialize();
-    started = true;
-  } catch (...) {
-  }
-  if (started) {
-    validate_dng_file(path.c_str());
-    xmp_toolkit_terminate();
-  }
+  fuzz_support::validate_with_toolkit(path);
   return 0;
 }
