@@ -82,8 +82,7 @@ TEST(DigestPoolTest, AnOutcomeWaitsForTheJobsSubmittedBeforeIt) {
   DigestPool pool(cancel);
   pool.set_digest_function([&](const char* path, uint8_t* digest, const std::atomic<bool>* flag) {
     if (path == first) {
-      // Poll interval while waiting for the flag or event; only the bound can fail the test.
-      while (!release.load()) std::this_thread::sleep_for(1ms);
+      release.wait(false);
     }
     bool ok = frontend::hash_file_digest(path, digest, flag);
     if (path == second) second_done = true;
@@ -93,11 +92,15 @@ TEST(DigestPoolTest, AnOutcomeWaitsForTheJobsSubmittedBeforeIt) {
   ASSERT_TRUE(pool.submit(first, digest_of(first)));
   ASSERT_TRUE(pool.submit(second, digest_of(second)));
   auto deadline = std::chrono::steady_clock::now() + 60s;
-  // Poll interval while waiting for the flag or event; only the bound can fail the test.
-  while (!pool.has_finished() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  // The pool offers no event for a finished outcome: poll it. The interval only
+  // spaces the looks; the minute's bound is the one thing that can fail here.
+  while (!pool.has_finished() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);  // a look's spacing, not a wait for the outcome
+  }
   ASSERT_TRUE(second_done);
   EXPECT_TRUE(pool.take_finished().empty());
   release = true;
+  release.notify_all();
   auto done = take(pool, 2);
   ASSERT_EQ(done.size(), 2u);
   EXPECT_EQ(done[0].path, first);
@@ -113,17 +116,17 @@ TEST(DigestPoolTest, StopEndsTheDigestsAndRefusesMore) {
   // Digests that run until Stop, as a huge file's would.
   pool.set_digest_function([&](const char*, uint8_t*, const std::atomic<bool>* flag) {
     ++started;
-    // Poll interval while waiting for the flag or event; only the bound can fail the test.
-    while (!flag->load()) std::this_thread::sleep_for(1ms);
+    started.notify_all();
+    flag->wait(false);
     return false;
   });
   pool.start(2);
   // Two run, two wait: the queue is full.
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(pool.submit(file, {}));
   std::thread stopper([&] {
-    // Poll interval while waiting for the flag or event; only the bound can fail the test.
-    while (started.load() < 2) std::this_thread::sleep_for(1ms);
+    for (int now = started.load(); now < 2; now = started.load()) started.wait(now);
     cancel = true;
+    cancel.notify_all();
   });
   EXPECT_FALSE(pool.submit(file, {}));  // waits for room until Stop
   stopper.join();

@@ -79,7 +79,9 @@ class FakeRunUi : public frontend::RunUi {
     while (!run_ended()) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the run did not end";
       if (while_waiting) while_waiting();
-      std::this_thread::sleep_for(2ms);
+      // The run gives no event here, as the real window's timer polls it too;
+      // the interval only spaces the looks, the deadline alone can fail.
+      std::this_thread::sleep_for(2ms);  // a look's spacing, not a wait for the run
     }
   }
   void clearStoreHashes() override { ++store_hashes_cleared; }
@@ -546,7 +548,7 @@ bool wait_until(const std::function<bool()>& done) {
   auto deadline = std::chrono::steady_clock::now() + 60s;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
+    std::this_thread::sleep_for(2ms);  // spaces the looks at done(); only the deadline can fail
   }
   return true;
 }
@@ -879,10 +881,10 @@ TEST_F(RunStorageTest, ARunWaitsWhileAnotherConnectionReadsTheDatabase) {
       if (exec(r, "begin") != SQLITE_OK || exec(r, "select count(*) from run") != SQLITE_OK) break;
       // Poll intervals while waiting for the writer to wait, then to go on:
       // the steps follow the writer's state, never the clock.
-      while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);
+      while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);  // spacing only
       if (!done) ++waits_seen;
       exec(r, "rollback");
-      while (!done && writer_waiting()) std::this_thread::sleep_for(1ms);
+      while (!done && writer_waiting()) std::this_thread::sleep_for(1ms);  // spacing only
     }
     sqlite3_close(probe);
     sqlite3_close(r);
@@ -1015,7 +1017,7 @@ TEST_F(RunStorageTest, AKilledFrontEndLeavesASoundDatabaseWithEveryCommittedRow)
     std::vector<frontend::DbRow> found;
     if (frontend::db_query_rows_quiet(db_, "select count(*) from detail", &found, nullptr_message()))
       seen = std::stoul(text(found.at(0), 0));
-    if (seen < 100) std::this_thread::sleep_for(5ms);
+    if (seen < 100) std::this_thread::sleep_for(5ms);  // spaces the looks; rows, not time, end it
   }
   kill(child, SIGKILL);
   int status = 0;
