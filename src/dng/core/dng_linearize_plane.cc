@@ -138,6 +138,26 @@ void lookup_row(const S* src, int32_t src_step, uint16_t* dst, int32_t dst_step,
   }
 }
 
+// A one-plane buffer over area on storage filled with zeros: where a tile
+// reaching outside an image is read into or written from.
+dng_pixel_buffer zeroed_plane_copy(const dng_box& area, uint32_t plane, uint32_t pixel_type, uint32_t pixel_size,
+                                   std::vector<uint8_t>& storage) {
+  const int32_t w = area.right - area.left;
+  const int32_t h = area.bottom - area.top;
+  storage.assign(size_t(w) * h * pixel_size, 0);
+  dng_pixel_buffer buffer;
+  buffer.area = area;
+  buffer.plane = plane;
+  buffer.planes = 1;
+  buffer.row_step = w;
+  buffer.col_step = 1;
+  buffer.plane_step = w * h;
+  buffer.pixel_type = pixel_type;
+  buffer.pixel_size = pixel_size;
+  buffer.data = storage.data();
+  return buffer;
+}
+
 }  // namespace
 
 void dng_linearize_plane::ProcessTile(uint32_t, const dng_box& tile, dng_cancel_hook*) {
@@ -162,16 +182,7 @@ void dng_linearize_plane::ProcessTile(uint32_t, const dng_box& tile, dng_cancel_
     source_tile.emplace(source_, tile);
     sb = &*source_tile;
   } else {
-    in.assign(size_t(w) * h * src_size, 0);
-    copy_in.area = tile;
-    copy_in.plane = plane_;
-    copy_in.planes = 1;
-    copy_in.row_step = w;
-    copy_in.col_step = 1;
-    copy_in.plane_step = w * h;
-    copy_in.pixel_type = source_type_;
-    copy_in.pixel_size = src_size;
-    copy_in.data = in.data();
+    copy_in = zeroed_plane_copy(tile, plane_, source_type_, src_size, in);
     source_.ReadArea(copy_in, 0, 1, 1);
     sb = &copy_in;
   }
@@ -179,16 +190,7 @@ void dng_linearize_plane::ProcessTile(uint32_t, const dng_box& tile, dng_cancel_
     destination_tile.emplace(destination_, out_area);
     db = &*destination_tile;
   } else {
-    out.assign(size_t(w) * h * dst_size, 0);
-    copy_out.area = out_area;
-    copy_out.plane = plane_;
-    copy_out.planes = 1;
-    copy_out.row_step = w;
-    copy_out.col_step = 1;
-    copy_out.plane_step = w * h;
-    copy_out.pixel_type = destination_type_;
-    copy_out.pixel_size = dst_size;
-    copy_out.data = out.data();
+    copy_out = zeroed_plane_copy(out_area, plane_, destination_type_, dst_size, out);
     db = &copy_out;
   }
   const int32_t scs = sb->col_step, dcs = db->col_step;
