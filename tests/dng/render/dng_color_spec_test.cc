@@ -17,6 +17,7 @@
 #include "dng/parse/dng_negative.h"
 #include "dng/render/dng_color_space.h"
 #include "dng/support/code_of.h"
+#include "dng/support/parsed_dng.h"
 #include "dng/support/stderr_capture.h"
 #include "support/dng_builder.h"
 
@@ -48,47 +49,23 @@ const std::vector<double> kDaylight = {1.0, -0.2, -0.1, -0.3, 1.2, 0.1, -0.05, 0
 const std::vector<double> kTungsten = {0.6, -0.1, 0.05, -0.4, 1.3, 0.15, -0.1, 0.35, 0.5};
 
 // A parsed DNG of the camera's colour tags, and the negative made from it.
-class camera_negative {
- public:
-  explicit camera_negative(const camera& c) {
-    DngBuilder b;
-    b.add_dng_tags();
-    b.remove(kIfd0, 50721);
-    b.add_srational(kIfd0, 50721, matrix_tag(c.color_matrix1));
-    b.remove(kIfd0, 50778);
-    b.add_short(kIfd0, 50778, {c.illuminant1});
-    if (!c.color_matrix2.empty()) {
-      b.add_srational(kIfd0, 50722, matrix_tag(c.color_matrix2));
-      b.add_short(kIfd0, 50779, {c.illuminant2});
-    }
-    b.remove(kIfd0, 50728);
-    if (!c.neutral.empty()) b.add_rational(kIfd0, 50728, c.neutral);
-    if (!c.analog_balance.empty()) b.add_rational(kIfd0, 50727, c.analog_balance);
-    b.add_cfa_image(kIfd0);
-    bytes_ = b.build();
-    stream_ = std::make_unique<dng_stream>(bytes_.data(), uint32_t(bytes_.size()));
-    dng_test::StderrCapture err;
-    info_.ReadStructure(host_, *stream_);
-    info_.FinishParse(host_);
-    valid = info_.Validate();
-    negative = host_.NewNegative();
-    negative->LoadFromInfo(host_, *stream_, info_);
-    negative->FinishParse(host_, *stream_, info_);
-    errors = err.Take();
+dng_test::parsed_dng camera_negative(const camera& c) {
+  DngBuilder b;
+  b.add_dng_tags();
+  b.remove(kIfd0, 50721);
+  b.add_srational(kIfd0, 50721, matrix_tag(c.color_matrix1));
+  b.remove(kIfd0, 50778);
+  b.add_short(kIfd0, 50778, {c.illuminant1});
+  if (!c.color_matrix2.empty()) {
+    b.add_srational(kIfd0, 50722, matrix_tag(c.color_matrix2));
+    b.add_short(kIfd0, 50779, {c.illuminant2});
   }
-
- private:
-  std::string bytes_;
-  dng_host host_;
-  std::unique_ptr<dng_stream> stream_;
-  dng_info info_;
-
- public:
-  bool valid = false;
-  std::string errors;
-  std::unique_ptr<dng_negative> negative;
-};
-
+  b.remove(kIfd0, 50728);
+  if (!c.neutral.empty()) b.add_rational(kIfd0, 50728, c.neutral);
+  if (!c.analog_balance.empty()) b.add_rational(kIfd0, 50727, c.analog_balance);
+  b.add_cfa_image(kIfd0);
+  return dng_test::parsed_dng(b.build());
+}
 
 std::vector<double> entries(const dng_vector& v) {
   std::vector<double> out;
@@ -113,7 +90,7 @@ TEST(DngColorSpec, ACameraNeutralPatchRendersGray) {
                                 {"warm light", warm}, {"analog balance", balanced}};
   for (const neutral_case& c : cases) {
     SCOPED_TRACE(c.name);
-    camera_negative cn(c.cam);
+    dng_test::parsed_dng cn = camera_negative(c.cam);
     ASSERT_TRUE(cn.valid) << cn.errors;
     std::unique_ptr<dng_color_spec> spec = cn.negative->NewColorSpec();
     ASSERT_EQ(spec->Channels(), 3u);
@@ -164,7 +141,7 @@ TEST(DngColorSpec, IlluminantsAreOrderedAndSingleOnesUse5000K) {
     cam.illuminant1 = c.illuminant1;
     cam.color_matrix2 = c.matrix2;
     cam.illuminant2 = c.illuminant2;
-    camera_negative cn(cam);
+    dng_test::parsed_dng cn = camera_negative(cam);
     ASSERT_TRUE(cn.valid) << cn.errors;
     std::unique_ptr<dng_color_spec> spec = cn.negative->NewColorSpec();
     EXPECT_NEAR(spec->Temperature1(), c.t1, 1.0);
@@ -195,7 +172,7 @@ TEST(DngColorSpec, BlendLiesBetweenTheIlluminants) {
   camera cam;
   cam.color_matrix1 = kDaylight;
   cam.color_matrix2 = kTungsten;
-  camera_negative cn(cam);
+  dng_test::parsed_dng cn = camera_negative(cam);
   ASSERT_TRUE(cn.valid) << cn.errors;
   std::unique_ptr<dng_color_spec> spec = cn.negative->NewColorSpec();
   dng_matrix mid;
@@ -240,7 +217,7 @@ TEST(DngColorSpec, WhiteAdaptationMatchesTheBradfordReference) {
 TEST(DngColorSpec, SelectingD50KeepsTheColorMatrix) {
   camera cam;
   cam.color_matrix1 = kDaylight;
-  camera_negative cn(cam);
+  dng_test::parsed_dng cn = camera_negative(cam);
   ASSERT_TRUE(cn.valid) << cn.errors;
   std::unique_ptr<dng_color_spec> spec = cn.negative->NewColorSpec();
   spec->SelectWhite(d50_chromaticity());
@@ -272,7 +249,7 @@ TEST(DngColorSpec, ChannelCountsAndProfiles) {
 TEST(DngColorSpec, DegenerateMatricesNeverGiveNaN) {
   camera cam;
   cam.color_matrix1 = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-  camera_negative cn(cam);
+  dng_test::parsed_dng cn = camera_negative(cam);
   if (cn.negative->AttachedProfile() == nullptr) GTEST_SKIP() << "a zero matrix is refused earlier";
   std::unique_ptr<dng_color_spec> spec;
   const int32_t made = code_of([&] { spec = cn.negative->NewColorSpec(); });

@@ -19,42 +19,13 @@
 #include "dng/render/dng_negative_tag_groups.h"
 #include "dng/render/dng_tag_sets.h"
 #include "dng/render/dng_tiff_tags.h"
-#include "dng/support/stderr_capture.h"
+#include "dng/support/parsed_dng.h"
 #include "support/raw_dng_builder.h"
 
 namespace {
 
 using testing_support::RawDngOptions;
 
-// A DNG file taken through the parser and the negative up to stage 1.
-class parsed_dng {
- public:
-  explicit parsed_dng(std::string bytes) : bytes_(std::move(bytes)) {
-    stream_ = std::make_unique<dng_stream>(bytes_.data(), uint32_t(bytes_.size()));
-    dng_test::StderrCapture err;
-    info_.ReadStructure(host_, *stream_);
-    info_.FinishParse(host_);
-    valid = info_.Validate();
-    if (valid) {
-      negative = host_.NewNegative();
-      negative->LoadFromInfo(host_, *stream_, info_);
-      negative->FinishParse(host_, *stream_, info_);
-      negative->ReadRawImage(host_, *stream_, info_);
-    }
-    errors = err.Take();
-  }
-
- private:
-  std::string bytes_;
-  dng_host host_;
-  std::unique_ptr<dng_stream> stream_;
-  dng_info info_;
-
- public:
-  bool valid = false;
-  std::string errors;
-  std::unique_ptr<dng_negative> negative;
-};
 
 // The negative's raw image and DNG data written back as a DNG with the
 // raw image in IFD 0.
@@ -213,10 +184,10 @@ TEST(TagRoundTrip, NegativeDataSurvivesRewriting) {
       SCOPED_TRACE(std::string(l.name) + (big_endian ? " MM" : " II"));
       RawDngOptions options = l.options;
       options.big_endian = big_endian;
-      parsed_dng source(testing_support::build_raw_dng(options).bytes);
+      dng_test::parsed_dng source(testing_support::build_raw_dng(options).bytes, true);
       ASSERT_TRUE(source.valid) << source.errors;
       ASSERT_NE(source.negative->Stage1Image(), nullptr) << source.errors;
-      parsed_dng copy(rewrite(*source.negative, big_endian));
+      dng_test::parsed_dng copy(rewrite(*source.negative, big_endian), true);
       ASSERT_TRUE(copy.valid) << copy.errors;
       ASSERT_NE(copy.negative->Stage1Image(), nullptr) << copy.errors;
       const dng_negative &a = *source.negative;
