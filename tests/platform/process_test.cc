@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/files.h"
 #include "support/temp_folder.h"
 
@@ -104,6 +106,42 @@ TEST(Process, MissingProgramIsAnErrorNotAChild) {
   EXPECT_EQ(errno, ENOENT);
   EXPECT_NE(error.find("/nonexistent/program"), std::string::npos);
   EXPECT_NE(error.find("No such file"), std::string::npos);
+}
+
+// The child starts with nothing blocked and SIGPIPE at its default action,
+// whatever this process blocks, ignores or handles.
+TEST(Process, TheChildGetsNoBlockedSignalsAndTheDefaultSigpipe) {
+  platform::ignore_sigpipe();
+  struct sigaction handler = {};
+  handler.sa_handler = [](int) {};
+  struct sigaction previous_usr1 = {};
+  sigaction(SIGUSR1, &handler, &previous_usr1);
+  sigset_t blocked, previous_mask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous_mask);
+
+  TempFolder dir;
+  platform::Fd out = platform::open_capture_file(dir.sub("status.txt"));
+  platform::SpawnOptions options;
+  options.argv = {"/bin/grep", "-E", "^Sig(Blk|Ign|Cgt):", "/proc/self/status"};
+  options.stdout_fd = out.get();
+  std::string error;
+  auto child = platform::spawn_process(options, &error);
+  pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+  sigaction(SIGUSR1, &previous_usr1, nullptr);
+  ASSERT_TRUE(child) << error;
+  ASSERT_TRUE(child->wait_for(10s));
+
+  const std::string status = read_file(dir.sub("status.txt"));
+  auto mask_of = [&](const std::string& name) {
+    size_t at = status.find(name + ":");
+    EXPECT_NE(at, std::string::npos) << status;
+    return at == std::string::npos ? 0ull : std::stoull(status.substr(at + name.size() + 1), nullptr, 16);
+  };
+  EXPECT_EQ(mask_of("SigBlk"), 0u);
+  EXPECT_EQ(mask_of("SigIgn") & (1ull << (SIGPIPE - 1)), 0u);
+  EXPECT_EQ(mask_of("SigCgt") & (1ull << (SIGUSR1 - 1)), 0u);
 }
 
 TEST(Process, UnsetStreamsAreNullAndExtraEnvironmentIsPassed) {

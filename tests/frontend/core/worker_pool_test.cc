@@ -703,16 +703,22 @@ TEST_F(WorkerPoolTest, AssigningToABusyWorkerIsRefused) {
   EXPECT_EQ(sink_.results[0].path, images_ + "/a.jpg");
 }
 
-TEST_F(WorkerPoolTest, AWorkerProgramThatCannotStartIsReported) {
+class MissingWorkerTest : public WorkerPoolTest, public ::testing::WithParamInterface<int> {};
+
+// Only the first failure is reported, and the slots after it stay empty.
+TEST_P(MissingWorkerTest, AWorkerProgramThatCannotStartIsReportedOnce) {
   frontend::PoolConfig config{dir_.sub("no-such-worker"), root_, timings_};
   pool_ = std::make_unique<WorkerPool>(config, sink_, cancel_);
-  begin_run(1);
+  begin_run(GetParam());
   EXPECT_EQ(pool().placeFile(image("a.jpg"), false), Placement::kFailed);
   const std::string text = "Can't create subprocess " + dir_.sub("no-such-worker");
   EXPECT_EQ(sink_.errors, std::vector<std::string>{text});
   EXPECT_TRUE(sink_.logged(text));
   EXPECT_NE(sink_.notices.find("; trying to execute " + dir_.sub("no-such-worker") + "\n"), std::string::npos);
+  for (int i = 0; i < frontend::kWorkerSlots; ++i) EXPECT_EQ(pool().workerPid(i), 0) << "slot " << i;
 }
+
+INSTANTIATE_TEST_SUITE_P(Slots, MissingWorkerTest, ::testing::Values(1, 8));
 
 // The worker is looked for beside the program, then in the current folder,
 // then in ../release from it; when it is nowhere, the place beside the
