@@ -70,6 +70,11 @@ size_t DigestPool::outstanding() const {
   return queue_.size() + running_;
 }
 
+bool DigestPool::wait_finished(std::chrono::milliseconds bound) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return job_finished_.wait_for(lock, bound, [this] { return !finished_.empty(); });
+}
+
 bool DigestPool::wait_idle() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!queue_.empty() || running_ > 0) {

@@ -63,6 +63,8 @@ class DigestPool {
   // Whether a finished job is waiting (cheap; no lock). It may still wait
   // for an earlier job before take_finished gives it.
   bool has_finished() const { return finished_count_.load(std::memory_order_acquire) > 0; }
+  // Waits until a finished job is waiting, at most bound; whether one is.
+  bool wait_finished(std::chrono::milliseconds bound);
   // Jobs queued or in progress, not yet finished.
   size_t outstanding() const;
   // Waits until every job has finished or Stop was pressed; false on Stop.

@@ -81,7 +81,7 @@ class FakeRunUi : public frontend::RunUi {
       if (while_waiting) while_waiting();
       // The run gives no event here, as the real window's timer polls it too;
       // the interval only spaces the looks, the deadline alone can fail.
-      std::this_thread::sleep_for(2ms);  // a look's spacing, not a wait for the run
+      std::this_thread::sleep_for(2ms);  // cannot change the outcome: sets only how often run_ended() is asked
     }
   }
   void clearStoreHashes() override { ++store_hashes_cleared; }
@@ -548,7 +548,7 @@ bool wait_until(const std::function<bool()>& done) {
   auto deadline = std::chrono::steady_clock::now() + 60s;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);  // spaces the looks at done(); only the deadline can fail
+    std::this_thread::sleep_for(2ms);  // cannot change the outcome: sets only how often done() is asked
   }
   return true;
 }
@@ -881,10 +881,10 @@ TEST_F(RunStorageTest, ARunWaitsWhileAnotherConnectionReadsTheDatabase) {
       if (exec(r, "begin") != SQLITE_OK || exec(r, "select count(*) from run") != SQLITE_OK) break;
       // Poll intervals while waiting for the writer to wait, then to go on:
       // the steps follow the writer's state, never the clock.
-      while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);  // spacing only
+      while (!done && !writer_waiting()) std::this_thread::sleep_for(1ms);  // cannot change the outcome: how often the lock is probed
       if (!done) ++waits_seen;
       exec(r, "rollback");
-      while (!done && writer_waiting()) std::this_thread::sleep_for(1ms);  // spacing only
+      while (!done && writer_waiting()) std::this_thread::sleep_for(1ms);  // cannot change the outcome: how often the lock is probed
     }
     sqlite3_close(probe);
     sqlite3_close(r);
