@@ -49,8 +49,7 @@ Outcome check_file(const std::string& path) {
 }
 
 std::string fixture(const std::string& name) {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/')) + "/../fixtures/psd/" + name;
+  return std::string(CORVELLA_FIXTURES) + "/psd/" + name;
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -26,8 +26,7 @@ namespace {
 constexpr auto kCaseTimeLimit = std::chrono::seconds(2);
 
 std::string fixture(const std::string& name) {
-  std::string here = __FILE__;
-  return testing_support::read_file(here.substr(0, here.rfind('/')) + "/../fixtures/psd/" + name);
+  return testing_support::read_file(std::string(CORVELLA_FIXTURES) + "/psd/" + name);
 }
 
 // Runs one damaged file; failures name the mutation.

@@ -27,9 +27,8 @@ using dng_test::srationals;
 using dng_test::TagEntry;
 
 std::string golden_path(const std::string& name) {
-  std::string dir = __FILE__;
-  dir.erase(dir.find_last_of('/') + 1);
-  return dir + "golden/" + name;
+  // The golden files sit beside this test in the source tree.
+  return std::string(CORVELLA_FIXTURES) + "/../dng/parse/golden/" + name;
 }
 
 std::string read_file(const std::string& path) {
