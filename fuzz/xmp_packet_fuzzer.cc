@@ -1,8 +1,10 @@
 // Parses arbitrary bytes as an XMP packet. The first byte picks the
 // encoding the rest is given in (UTF-8 as it is, or transcoded to UTF-16 or
 // UTF-32 in either order, with or without a byte-order mark) and where the
-// bytes are split into two buffers. A packet that parses must serialise, in
-// the pretty and the compact form, to text that parses to the same tree.
+// bytes are split into two buffers. The same bytes fed in pieces of 1 to 5
+// bytes (sizes taken from the input) must give the same outcome. A packet
+// that parses must serialise, in the pretty and the compact form, to text
+// that parses to the same tree.
 #include <iconv.h>
 
 #include <algorithm>
@@ -104,6 +106,23 @@ void CheckRoundTrip(XMPMeta* meta, XMP_OptionBits form) {
   }
 }
 
+// The tree dump after a parse in short pieces, or empty when it failed.
+std::string ParseInShortPieces(const std::string& bytes, const uint8_t* sizes, size_t sizeCount) {
+  XMPMeta meta;
+  try {
+    size_t start = 0;
+    for (size_t k = 0; start < bytes.size(); ++k) {
+      const size_t piece = std::min<size_t>(1 + sizes[k % sizeCount] % 5, bytes.size() - start);
+      meta.ParseFromBuffer(bytes.data() + start, static_cast<XMP_StringLen>(piece), kXMP_ParseMoreBuffers);
+      start += piece;
+    }
+    meta.ParseFromBuffer(bytes.data(), 0, 0);
+  } catch (const XMP_Error&) {
+    return std::string();
+  }
+  return Dump(meta, false);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -125,6 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const XMP_Error&) {
       parsed = false;
       if (!meta.tree.children.empty() || meta.xmlParser != nullptr) abort();
+    }
+    const bool pieced = size > 1 && !bytes.empty();
+    const std::string inPieces = pieced ? ParseInShortPieces(bytes, data + 1, size - 1) : std::string();
+    const std::string whole = parsed ? Dump(meta, false) : std::string();
+    if (pieced && inPieces != whole) {
+      fprintf(stderr, "short pieces parse differently\n--- two buffers\n%s--- short pieces\n%s\n", whole.c_str(),
+              inPieces.c_str());
+      abort();
     }
     if (parsed) {
       CheckRoundTrip(&meta, 0);

@@ -139,9 +139,14 @@ void ParseWideInput(XMLParserAdapter* adapter, const uint8_t* buffer, size_t len
       length -= taken - back;
       adapter->pendingCount = 0;
     } else {
-      // An old incomplete character stays pending; the new bytes go back.
-      memmove(adapter->pendingInput, adapter->pendingInput + used, oldPending - used);
-      adapter->pendingCount = static_cast<uint32_t>(oldPending - used);
+      // The old character is still incomplete, which only happens when this
+      // buffer ran out before 4 bytes were pending (4 bytes always finish a
+      // character or fail). All of it stays pending, behind the old bytes:
+      // given back, its bytes would be converted a byte out of step.
+      memmove(adapter->pendingInput, adapter->pendingInput + used, adapter->pendingCount - used);
+      adapter->pendingCount -= static_cast<uint32_t>(used);
+      buffer += taken;
+      length -= taken;
     }
   }
   while (length > 0) {

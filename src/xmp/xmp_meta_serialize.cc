@@ -168,9 +168,15 @@ void RdfWriter::AppendEscapedValue(const std::string& value, bool forAttribute) 
     } else if (c == '"' && forAttribute) {
       replacement = "&quot;";
     } else if (c == '&') {
-      // A literal "&#x" is written so that the reader's control-character
-      // repair gives it back unchanged, wherever it stands in the value.
-      replacement = value.compare(i + 1, 2, "#x") == 0 ? "&amp;#x26;" : "&amp;";
+      // A literal "&#x" that could still be read as a character reference
+      // is written so that the reader's control-character repair gives it
+      // back unchanged. The shortest text that repair replaces is five
+      // bytes ("&#x", one digit, ";"), so five bytes left is enough to need
+      // it: from six, a value ending in "&#xA;" came back as a line feed.
+      constexpr size_t kShortestRepairedReference = 5;
+      const bool couldBeReference =
+          value.compare(i + 1, 2, "#x") == 0 && size - i >= kShortestRepairedReference;
+      replacement = couldBeReference ? "&amp;#x26;" : "&amp;";
     }
     if (replacement == nullptr) continue;
     out_.append(value, runStart, i - runStart);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -86,6 +87,27 @@ TEST_P(LiteralPacketEncodingTest, ParsesAlikeSplitAtEveryOffsetAndFedByteByByte)
         ASSERT_EQ(DumpParsedInPieces(bytes, {cut}), expected) << "split at " << cut;
       }
       EXPECT_EQ(DumpFedByteByByte(bytes), expected);
+    }
+  }
+}
+
+// Many buffers of 1 to 5 bytes: a piece that ends inside one unit of a
+// surrogate pair and is followed by a piece of exactly one unit's size is
+// one of the splits that splitting once or byte by byte never makes.
+TEST_P(LiteralPacketEncodingTest, ParsesAlikeFedInRandomShortPieces) {
+  constexpr int kSplittings = 300;
+  const XmpTestEncoding& encoding = GetParam();
+  std::mt19937 random(20240611);  // seeded: a failure repeats
+  for (const char* utf8 : kLiteralCorpus) {
+    const std::string bytes = TranscodeWithIconv(utf8, encoding.iconvName, encoding.byteOrderMark);
+    const std::string expected = ParseToDump(bytes);
+    ASSERT_EQ(expected.find("error"), std::string::npos) << expected;
+    for (int splitting = 0; splitting < kSplittings; ++splitting) {
+      std::vector<size_t> cuts;
+      for (size_t cut = 1 + random() % 5; cut < bytes.size(); cut += 1 + random() % 5) cuts.push_back(cut);
+      std::string pieces;
+      for (size_t cut : cuts) pieces += std::to_string(cut) + " ";
+      ASSERT_EQ(DumpParsedInPieces(bytes, cuts), expected) << encoding.label << " cut at " << pieces;
     }
   }
 }

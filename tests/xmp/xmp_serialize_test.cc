@@ -129,7 +129,13 @@ TEST_F(SerializeTest, ValueEscapes) {
       {"a\tb", "a&#x9;b", "a&#x9;b"},
       {"\x01", "&amp;#x01;", "&amp;#x01;"},
       {"a&#x41;", "a&amp;#x26;#x41;", "a&amp;#x26;#x41;"},
-      {"&#xA;", "&amp;#x26;#xA;", "&amp;#x26;#xA;"},  // also when fewer than six bytes follow
+      // Five bytes from the "&" already make a text the reader turns into a
+      // character; four or fewer never do.
+      {"&#xA;", "&amp;#x26;#xA;", "&amp;#x26;#xA;"},
+      {"a&#x1;", "a&amp;#x26;#x1;", "a&amp;#x26;#x1;"},
+      {"&#x41", "&amp;#x26;#x41", "&amp;#x26;#x41"},
+      {"&#xA", "&amp;#xA", "&amp;#xA"},
+      {"a&#x", "a&amp;#x", "a&amp;#x"},
       {"R&D", "R&amp;D", "R&amp;D"},
       {"\"<>\r\n", "\"&lt;&gt;&#xD;&#xA;", "&quot;&lt;&gt;&#xD;&#xA;"},
   };
@@ -141,12 +147,21 @@ TEST_F(SerializeTest, ValueEscapes) {
     meta.SetProperty("http://example.com/ex/", "ex:v", c.value, 0);
     SerializeArgs pretty;
     pretty.options = kXMP_OmitPacketWrapper;
-    EXPECT_NE(Serialize(&meta, pretty).find(std::string("<ex:v>") + c.element + "</ex:v>"), std::string::npos)
-        << c.value;
     SerializeArgs compact;
     compact.options = kXMP_OmitPacketWrapper | kXMP_UseCompactFormat;
-    EXPECT_NE(Serialize(&meta, compact).find(std::string("ex:v=\"") + c.attribute + "\""), std::string::npos)
-        << c.value;
+    const std::string prettyText = Serialize(&meta, pretty);
+    const std::string compactText = Serialize(&meta, compact);
+    EXPECT_NE(prettyText.find(std::string("<ex:v>") + c.element + "</ex:v>"), std::string::npos) << c.value;
+    EXPECT_NE(compactText.find(std::string("ex:v=\"") + c.attribute + "\""), std::string::npos) << c.value;
+    for (const std::string& text : {prettyText, compactText}) {
+      XMPMeta again;
+      Parse(&again, text);
+      XMP_StringPtr value = nullptr;
+      XMP_StringLen valueLength = 0;
+      XMP_OptionBits options = 0;
+      ASSERT_TRUE(again.GetProperty("http://example.com/ex/", "ex:v", &value, &valueLength, &options)) << text;
+      EXPECT_EQ(std::string(value, valueLength), c.value) << text;
+    }
   }
 }
 

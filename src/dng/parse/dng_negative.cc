@@ -93,10 +93,9 @@ void dng_negative::LoadFromInfo(dng_host& host, dng_stream& stream, dng_info& in
   if (info.ifd[0] == nullptr) throw_dng_code(dng_code_bad_format);
   const dng_ifd& ifd0 = *info.ifd[0];
 
-  if (shared.unique_camera_model.AllASCII())
-    model_name_ = shared.unique_camera_model;
-  else
-    model_name_.AssignSystemCodePage(shared.unique_camera_model.CStr());
+  // Already converted from the system code page when the tag was read; a
+  // second conversion would turn each non-ASCII letter into two.
+  model_name_ = shared.unique_camera_model;
   local_model_name_ = shared.localized_camera_model;
 
   if (ifd0.orientation >= 1 && ifd0.orientation <= 8)

@@ -128,7 +128,8 @@ dng_text encode_iso_date(const dng_calendar_time& date_time, bool with_time, con
   std::string out = format_uint(date_time.year, 4) + "-" + format_uint(date_time.month, 2) + "-" +
                     format_uint(date_time.day, 2);
   if (with_time) {
-    out += "T" + format_uint(date_time.hour, 2) + ":" + format_uint(date_time.minute, 2) + ":" +
+    out += 'T';
+    out += format_uint(date_time.hour, 2) + ":" + format_uint(date_time.minute, 2) + ":" +
            format_uint(date_time.second, 2);
     if (fraction != nullptr && *fraction != 0) {
       bool digits = true;
@@ -145,7 +146,8 @@ dng_text encode_iso_date(const dng_calendar_time& date_time, bool with_time, con
         out += "Z";
       } else {
         const uint32_t magnitude = static_cast<uint32_t>(total < 0 ? -total : total);
-        out += (total < 0 ? "-" : "+") + format_uint(magnitude / 60, 2) + ":" + format_uint(magnitude % 60, 2);
+        out += total < 0 ? '-' : '+';
+        out += format_uint(magnitude / 60, 2) + ":" + format_uint(magnitude % 60, 2);
       }
     }
   }
@@ -359,11 +361,21 @@ dng_text lens_name_from_info(const dng_unsigned_ratio info[4]) {
   const double a1 = info[2].ToReal();
   const double a2 = info[3].ToReal();
   std::string name = format_fixed(f1, 1);
-  if (f1 != f2) name += "-" + format_fixed(f2, 1);
+  // Pieces are appended in place, here and in encode_iso_date, rather than
+  // made as "text" + temporary string, which inserts at the front of the
+  // temporary and which GCC 12 at -O2 takes for an overlapping copy.
+  if (f1 != f2) {
+    name += '-';
+    name += format_fixed(f2, 1);
+  }
   name += " mm";
   if (info[2].d != 0) {
-    name += " f/" + format_fixed(a1, 1);
-    if (f1 != f2 && a1 != a2) name += "-" + format_fixed(a2, 1);
+    name += " f/";
+    name += format_fixed(a1, 1);
+    if (f1 != f2 && a1 != a2) {
+      name += '-';
+      name += format_fixed(a2, 1);
+    }
   }
   return dng_text(name.c_str());
 }

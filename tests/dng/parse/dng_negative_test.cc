@@ -616,6 +616,30 @@ TEST_F(NegativeLoad, OrientationOnlyFromOneToEight) {
   }
 }
 
+// UniqueCameraModel is converted from the system code page once, when the
+// tag is read; the negative takes the text as it is.
+TEST_F(NegativeLoad, ModelNamesAreConvertedFromTheCodePageOnce) {
+  const struct {
+    const char* stored;
+    const char* model;
+  } cases[] = {
+      {"Corvella Test Camera", "Corvella Test Camera"},
+      {"Caf\xE9 Cam", "Caf\xC3\xA9 Cam"},
+      {"\x80 Edition \xC5", "\xE2\x82\xAC Edition \xC3\x85"},
+  };
+  for (const auto& c : cases) {
+    DngBuilder b = builder_with_image(true);
+    b.remove(kIfd0, 50708);
+    b.add_ascii(kIfd0, 50708, c.stored);
+    b.add_ascii(kIfd0, 50709, "Caf\xC3\xA9 Local");  // LocalizedCameraModel is UTF-8 already
+    NegativeRun run(b.build());
+    run.Open();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    EXPECT_STREQ(run.negative->ModelName().CStr(), c.model) << c.stored;
+    EXPECT_STREQ(run.negative->LocalModelName().CStr(), "Caf\xC3\xA9 Local") << c.stored;
+  }
+}
+
 // The white balance, from the shared colour data as the parser left them.
 TEST_F(NegativeLoad, WhiteBalanceFromTheAsShotTags) {
   const dng_chromaticity d50 = d50_chromaticity();

@@ -870,6 +870,29 @@ TEST_F(WrittenDngTest, ASmallLinearizationTableNarrowsSixteenBitDataToEightBits)
   }
 }
 
+// A model name in the system code page reaches the written file as the
+// ASCII folding of the letters it names, not of their UTF-8 bytes read a
+// second time as code-page letters ("Caf\xC3\x83\xC2\xA9" would fold to
+// "CafA(C)").
+TEST_F(WrittenDngTest, ANonAsciiModelNameIsWrittenFromItsLetters) {
+  testing_support::RawDngOptions o;
+  o.width = 32;
+  o.height = 16;
+  o.bits = 16;
+  o.unique_camera_model = false;
+  o.extra = [](testing_support::DngBuilder& b) {
+    b.add_ascii(testing_support::DngBuilder::kIfd0, 50708, "Caf\xE9 Cam");
+  };
+  const testing_support::RawDng source = testing_support::build_raw_dng(o);
+  const std::string written = write_back(source.bytes, 1, false);
+  const std::string bytes = testing_support::read_file(written);
+  tiff_walker walk(bytes);
+  const walked_ifd ifd0 = walk.ifd(walk.u32(4));
+  const entry& model = ifd0.entries.at(50708);
+  EXPECT_EQ(model.type, 2u);
+  EXPECT_EQ(bytes.substr(model.value_offset, model.count), std::string("Cafe Cam", 9));
+}
+
 // ---- Directories ---------------------------------------------------------------
 
 TEST(TagDirectoryLimit, AHundredEntriesFitAndTheNextFails) {
