@@ -5,7 +5,7 @@
 // of the database and the quitting, which a run in the window does not pay.
 //   headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] [--no-details]
 //                WORKFOLDER FOLDER
-// WORKFOLDER receives the settings, the database and the capture file.
+// WORKFOLDER receives the settings, the database and the capture files.
 #include <chrono>
 #include <cstdio>
 #include <cstring>

@@ -340,4 +340,31 @@ TEST_F(FirstRunTest, RunPressedInTheWindowChecksTheJobsFolderAndStoresTheRun) {
   EXPECT_NE(testing_support::read_file(data_ + "/CorvellaLog.txt").find("Quitting"), std::string::npos);
 }
 
+TEST_F(FirstRunTest, CtrlQQuits) {
+  const std::string photos = dir_.sub("Photos");
+  ASSERT_EQ(system(("mkdir -p '" + photos + "'").c_str()), 0);
+  writeJob(photos);
+  Child corvella({CORVELLA_PROGRAM}, environment(), elsewhere_, dir_.sub("corvella.out"));
+  std::string window;
+  ASSERT_TRUE(wait_for([&] {
+    if (corvella.poll()) return true;
+    std::vector<std::string> windows = corvellaWindows();
+    if (windows.size() == 1) window = windows[0];
+    return !window.empty();
+  })) << "the main window did not appear";
+  ASSERT_FALSE(corvella.poll()) << "corvella ended at start-up" << diagnostics();
+
+  // As with the mnemonics, the program takes the shortcut once it has seen
+  // its window activated, so the keys are pressed again until it ends.
+  ASSERT_TRUE(wait_for([&] {
+    if (corvella.poll()) return true;
+    if (!xdotool({"windowfocus", "--sync", window}) || !xdotool({"key", "--clearmodifiers", "ctrl+q"})) return false;
+    return wait_for([&] { return corvella.poll().has_value(); }, 3s);
+  })) << "corvella did not quit on Ctrl+Q" << diagnostics();
+  std::optional<int> status = corvella.poll();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "exit status " << *status << diagnostics();
+  EXPECT_NE(testing_support::read_file(data_ + "/CorvellaLog.txt").find("Quitting"), std::string::npos);
+}
+
 }  // namespace

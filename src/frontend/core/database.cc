@@ -472,10 +472,11 @@ bool db_report_error(Database& db, const char* context, const char* detail) {
   return false;
 }
 
-std::string db_now_text() {
-  time_t now = time(nullptr);
+std::string db_now_text() { return db_time_text(time(nullptr)); }
+
+std::string db_time_text(time_t when) {
   struct tm local;
-  if (localtime_r(&now, &local) == nullptr) return "00000000_000000";
+  if (localtime_r(&when, &local) == nullptr) return "00000000_000000";
   char buffer[50];
   strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return buffer;
@@ -564,12 +565,13 @@ bool db_close(Database& db) {
 
 int db_run_record(Database& db, int run_id, const char* status, const char* job, int processed,
                   int valid, int invalid, int indeterminate, int error, int skipped, int hash_error,
-                  int scheduled) {
+                  int scheduled, std::optional<time_t> when) {
   Session session(db);
+  const std::string time_text = when ? db_time_text(*when) : db_now_text();
   if (run_id == 0) {
     std::string statement =
         db_format("insert into run (job, start_dt, status, scheduled) values(%Q, %Q, %Q, %d)", job,
-                  db_now_text().c_str(), status, scheduled);
+                  time_text.c_str(), status, scheduled);
     if (!exec_reported(db, statement)) return 0;
     return static_cast<int>(sqlite3_last_insert_rowid(db.connection()));
   }
@@ -577,7 +579,7 @@ int db_run_record(Database& db, int run_id, const char* status, const char* job,
       "update run set stop_dt = %Q, status = %Q, num_processed = %d, num_valid = %d, "
       "num_invalid = %d, num_indeterminate = %d, num_error = %d, num_skipped = %d, num_hash = %d "
       "where run_sk = %d",
-      db_now_text().c_str(), status, processed, valid, invalid, indeterminate, error, skipped,
+      time_text.c_str(), status, processed, valid, invalid, indeterminate, error, skipped,
       hash_error, run_id);
   if (!exec_reported(db, statement)) return 0;
   return run_id;

@@ -37,6 +37,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -181,6 +182,8 @@ bool db_report_error(Database& db, const char* context, const char* detail);
 // The current local time as "%Y-%m-%d %H:%M:%S"; "00000000_000000" when the
 // local time cannot be had.
 std::string db_now_text();
+// The same for a given time.
+std::string db_time_text(std::time_t when);
 
 // Runs a query that must give one row of one column and puts the value into
 // out, cut to length - 1 characters (a NULL value gives ""). No row gives
@@ -210,13 +213,14 @@ bool db_query_rows_quiet(Database& db, const std::string& statement, std::vector
 // is written into the run log. Always true.
 bool db_close(Database& db);
 
-// Run id 0: inserts a run row (job, start time now, status, scheduled) and
+// Run id 0: inserts a run row (job, start time, status, scheduled) and
 // gives its row id. Otherwise updates that run's stop time, status and
-// counters and gives the run id. A failure writes "\nDB ERROR: ..." and
-// gives 0. A null status is stored as NULL.
+// counters and gives the run id. The time stored is when, or now when none
+// is given. A failure writes "\nDB ERROR: ..." and gives 0. A null status is
+// stored as NULL.
 int db_run_record(Database& db, int run_id, const char* status, const char* job, int processed,
                   int valid, int invalid, int indeterminate, int error, int skipped, int hash_error,
-                  int scheduled);
+                  int scheduled, std::optional<std::time_t> when = std::nullopt);
 
 // A folder walked in the run.
 bool db_add_folder(Database& db, int run_id, const char* path);

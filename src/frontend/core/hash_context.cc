@@ -1,6 +1,8 @@
 // hash_check, hash_store, hash_exists and compareFiles.
 #include "frontend/core/hash_context.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +15,7 @@ namespace {
 // Paths at or above this length are not compared.
 constexpr size_t kComparePathLimit = 1200;
 constexpr size_t kComparePiece = 1024;
+constexpr const char* kChangedSinceStored = "\tFile has changed since its reference hash was stored\n";
 
 struct FileCloser {
   void operator()(FILE* file) const { fclose(file); }
@@ -77,6 +80,15 @@ void compareFiles(RunLogSink& log, const char* folder, const char* path) {
   File theirs(fopen(other.c_str(), "rb"));
   if (!mine || !theirs) {
     log.appendRunLog("\tCan't open path - no file comparison possible\n");
+    return;
+  }
+  // A reference stored from this folder names the checked file itself (or
+  // the other name leads to it): there is nothing to compare it with, and
+  // its digest differs because the file changed after the reference.
+  struct stat mine_st, theirs_st;
+  if (fstat(fileno(mine.get()), &mine_st) == 0 && fstat(fileno(theirs.get()), &theirs_st) == 0 &&
+      mine_st.st_dev == theirs_st.st_dev && mine_st.st_ino == theirs_st.st_ino) {
+    log.appendRunLog(kChangedSinceStored);
     return;
   }
   char a[kComparePiece], b[kComparePiece];

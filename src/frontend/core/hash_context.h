@@ -54,7 +54,9 @@ class HashContext {
 };
 
 // Compares the file at path with the file of the same name in folder and
-// writes exactly one verdict line into the run log.
+// writes exactly one verdict line into the run log. When both names lead to
+// one file (the reference was stored from this very file), the line says
+// that the file has changed since, and nothing is compared.
 void compareFiles(RunLogSink& log, const char* folder, const char* path);
 
 }  // namespace frontend

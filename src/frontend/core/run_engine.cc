@@ -85,10 +85,11 @@ RunEngine::RunEngine(RunUi& ui, RunLog& model, RunLogSink& log, Database& db, Ha
       log_(log),
       db_(db),
       hashes_(hashes),
-      reporter_(log, ui),
+      reporter_(log, static_cast<MessageBoxes&>(*this)),
       recorder_(*this, cancel_),
       pool_(std::move(pool_config), *this, cancel_),
-      digests_(cancel_) {}
+      digests_(cancel_),
+      clock_([] { return static_cast<int64_t>(time(nullptr)); }) {}
 
 RunEngine::~RunEngine() = default;
 
@@ -114,17 +115,17 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
   }
   outcome.ran = true;
 
-  capture_ = openCaptureFile(config.capture_path);
   cancel_message_shown_ = false;
   skipped_extensions_.clear();
-  start_time_ = static_cast<int64_t>(time(nullptr));
+  start_time_ = clock_();
+  end_time_.reset();
   log_.appendRunLog(nullptr);
   reporter_.clear_run_status();
 
   run_id_ = 0;
   db_errors_at_start_ = db_.error_count();
   if (config.db_results) {
-    run_id_ = db_run_record(db_, 0, nullptr, config.job_name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0);
+    run_id_ = db_run_record(db_, 0, nullptr, config.job_name.c_str(), 0, 0, 0, 0, 0, 0, 0, 0, start_time_);
   }
   if (prefs.Set() != nullptr) PropSetSave(prefs.Set());
 
@@ -145,7 +146,7 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
 
   // The run thread; the window serves its calls until it has ended.
   cancel_.store(false);
-  pool_.beginRun(PoolRun{worker_count_, capture_.get(), config.converter_path});
+  pool_.beginRun(PoolRun{worker_count_, config.capture_path, config.converter_path});
   // As many digests at once as the run has workers.
   digests_.start(worker_count_);
   std::atomic<bool> ended{false};
@@ -170,6 +171,7 @@ void RunEngine::runThread() {
   db_.begin_write_group();
   verifyFolders();
   db_.end_write_group();
+  takeEndTime();
   if (!cancel_.load()) {
     ui_.closeProgress();
   } else {
@@ -361,16 +363,27 @@ void RunEngine::recordUnreadable(const std::string& path, int err) {
 }
 
 void RunEngine::endOfRun() {
+  takeEndTime();
   model_.set_cap(0);
-  capture_.reset();
+  pool_.closeCaptureFiles();
 
-  // The workers' standard error goes into the log file.
-  FILE* capture = fopen(config_.capture_path.c_str(), "r");
-  if (capture == nullptr) {
-    log_printf("Can't open %s", config_.capture_path.c_str());
-  } else {
+  // The workers' standard error goes into the log file slot by slot, each
+  // slot's lines as one block under the slot's number, so that the lines of
+  // workers that ran side by side stay apart and in their own order.
+  for (int slot = 0; slot < worker_count_; ++slot) {
+    const std::string path = slotCapturePath(config_.capture_path, slot);
+    FILE* capture = fopen(path.c_str(), "r");
+    if (capture == nullptr) {
+      log_printf("Can't open %s", path.c_str());
+      continue;
+    }
     char line[500];
+    bool headed = false;
     while (fgets(line, sizeof line, capture) != nullptr) {
+      if (!headed) {
+        log_printf("subprocess stderr of worker %d:", slot);
+        headed = true;
+      }
       size_t n = strlen(line);
       if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
       log_printf("subprocess stderr: %s", line);
@@ -410,7 +423,7 @@ void RunEngine::endOfRun() {
   if (config_.db_results) {
     std::string status = reporter_.run_status().empty() ? "OK" : reporter_.run_status();
     db_run_record(db_, run_id_, status.c_str(), config_.job_name.c_str(), c.processed, c.valid, c.invalid,
-                  c.indeterminate, c.error, c.skipped, c.hash_error, 0);
+                  c.indeterminate, c.error, c.skipped, c.hash_error, 0, *end_time_);
   }
 
   std::string block = "\nSkipped Extensions:";
@@ -427,7 +440,7 @@ void RunEngine::endOfRun() {
   log_.appendRunLog(block.c_str());
   summary += block;
 
-  int64_t elapsed = static_cast<int64_t>(time(nullptr)) - start_time_;
+  int64_t elapsed = *end_time_ - start_time_;
   if (elapsed < 0) elapsed = 0;
   char total[64];
   snprintf(total, sizeof total, "\nTotal time: %02d:%02d:%02d\n", static_cast<int>((elapsed / 3600) % 24),
@@ -449,8 +462,17 @@ void RunEngine::endOfRun() {
 void RunEngine::showCancelMessage() {
   if (cancel_message_shown_) return;
   cancel_message_shown_ = true;
-  ui_.showMessage("Cancelled by user.");
+  showMessage("Cancelled by user.");
   log_.appendRunLogNotice("\n\nCancelled by user.\n");
+}
+
+void RunEngine::takeEndTime() {
+  if (!end_time_) end_time_ = clock_();
+}
+
+void RunEngine::showMessage(const std::string& text) {
+  takeEndTime();
+  ui_.showMessage(text);
 }
 
 void RunEngine::recordResult(const std::string& path, char code, char type, const std::string& message,

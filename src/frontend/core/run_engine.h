@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -51,7 +52,7 @@ struct RunConfig {
   long max_sub_processes = 8;
   std::string job_name = "Default";
   std::string converter_path;
-  std::string capture_path;  // the workers' standard error for this run
+  std::string capture_path;  // names the worker slots' capture files (slotCapturePath)
 };
 
 // What the run shows and asks. The window implements it; tests fake it.
@@ -79,7 +80,7 @@ struct RunOutcome {
   std::string summary;  // as stored in the run's note
 };
 
-class RunEngine : private PoolSink, private RecorderServices {
+class RunEngine : private PoolSink, private RecorderServices, private MessageBoxes {
  public:
   // model is the run log the window shows; log is how any thread writes to
   // it (the same object when there is no window).
@@ -100,6 +101,9 @@ class RunEngine : private PoolSink, private RecorderServices {
   ErrorReporter& reporter() { return reporter_; }
   // Quitting: ends every worker.
   void quit() { pool_.quit(); }
+  // The clock of a run's start and end times (seconds since the epoch);
+  // time() unless a test sets another. Set it between runs only.
+  void setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
 
  private:
   // The run thread.
@@ -111,6 +115,11 @@ class RunEngine : private PoolSink, private RecorderServices {
   void recordUnreadable(const std::string& path, int err);
   void endOfRun();
   void showCancelMessage();
+  // The run has ended: its work is done, or a box that ends it is about to
+  // show. The first call of a run fixes the end time that the stored stop
+  // time, the total time and the time per image all use, so that a box left
+  // open does not count as time of the run.
+  void takeEndTime();
   // Records the outcome of every digest that has finished: a file that
   // matches its reference gets the worker's answer (or 'G' without a
   // structure check), one that does not gets its hash error, and the
@@ -137,6 +146,9 @@ class RunEngine : private PoolSink, private RecorderServices {
   void run_log_notice(const std::string& text) override;
   void set_progress_line(int line, const std::string& text) override;
   void show_cancel_message() override { showCancelMessage(); }
+  // MessageBoxes: every box of a run (the cancel message, the error
+  // reporters') ends the run's time before it shows.
+  void showMessage(const std::string& text) override;
 
   RunUi& ui_;
   RunLog& model_;
@@ -178,9 +190,10 @@ class RunEngine : private PoolSink, private RecorderServices {
   int db_errors_at_start_ = 0;
   int files_in_folder_ = 0;
   int64_t start_time_ = 0;
+  std::optional<int64_t> end_time_;
+  std::function<int64_t()> clock_;
   std::map<std::string, long> skipped_extensions_;
   std::string last_summary_;
-  platform::Fd capture_;
 };
 
 // The per-file step's extension: the text after the last "." of the whole

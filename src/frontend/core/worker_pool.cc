@@ -74,6 +74,16 @@ platform::Fd openCaptureFile(const std::string& path) {
   return fd;
 }
 
+std::string slotCapturePath(const std::string& capture_path, int slot) {
+  if (capture_path.empty()) return std::string();
+  size_t slash = capture_path.rfind('/');
+  size_t dot = capture_path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1) {
+    dot = capture_path.size();
+  }
+  return capture_path.substr(0, dot) + "-" + std::to_string(slot) + capture_path.substr(dot);
+}
+
 WorkerPool::WorkerPool(PoolConfig config, PoolSink& sink, const std::atomic<bool>& cancel)
     : config_(std::move(config)), sink_(sink), cancel_(cancel) {
   platform::ignore_sigpipe();
@@ -91,8 +101,15 @@ void WorkerPool::beginRun(const PoolRun& run) {
     }
   }
   worker_count_ = clampWorkerCount(run.worker_count);
-  capture_fd_ = run.capture_fd;
+  for (int i = 0; i < kWorkerSlots; ++i) {
+    at_capture(i).reset();
+    if (i < worker_count_) at_capture(i) = openCaptureFile(slotCapturePath(run.capture_path, i));
+  }
   converter_path_ = run.converter_path;
+}
+
+void WorkerPool::closeCaptureFiles() {
+  for (platform::Fd& fd : capture_) fd.reset();
 }
 
 pid_t WorkerPool::workerPid(int index) const {
@@ -114,7 +131,7 @@ WorkerPool::Launch WorkerPool::launchWorker(int index) {
   options.argv = {config_.program, config_.property_root};
   options.stdin_fd = request->read_end.get();
   options.stdout_fd = answer->write_end.get();
-  options.stderr_fd = capture_fd_;  // -1 gives /dev/null
+  options.stderr_fd = at_capture(index).get();  // -1 gives /dev/null
   // Its own process group, so that ending a worker also ends a converter it
   // started, which would otherwise hold the answer pipe open.
   options.new_process_group = true;

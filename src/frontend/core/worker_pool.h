@@ -2,8 +2,8 @@
 // corvex processes, each on a pair of pipes, kept alive across runs.
 //
 // A worker is started with the property root as its only argument, its
-// standard input and output on pipes and its standard error on the current
-// run's capture file. A request names one path ("internal" mode) or a batch
+// standard input and output on pipes and its standard error on its slot's
+// capture file. A request names one path ("internal" mode) or a batch
 // of up to 10 camera raw paths for the DNG converter (the mode line is the
 // converter's path); each answer is read as result records and handed to
 // result recording through the PoolSink.
@@ -55,6 +55,11 @@ std::string findWorkerProgramFrom(const std::optional<std::string>& program_fold
 // standard error, appending so that idle workers of earlier runs, which still
 // hold the file, add to its end. /dev/null when the file cannot be created.
 platform::Fd openCaptureFile(const std::string& path);
+// Each worker slot writes its standard error into a capture file of its own,
+// so that the lines of workers running side by side are never mixed: the
+// run's capture path with "-<slot>" before its extension
+// (CorvellaLogStderr-0.txt). Empty when the run's capture path is empty.
+std::string slotCapturePath(const std::string& capture_path, int slot);
 
 struct PoolConfig {
   std::string program;        // the worker executable
@@ -65,7 +70,7 @@ struct PoolConfig {
 // What one run tells the pool.
 struct PoolRun {
   long worker_count = kWorkerSlots;  // clamped to 1..8
-  int capture_fd = -1;               // standard error of workers started now; -1 gives /dev/null
+  std::string capture_path;          // names the slots' capture files; empty gives /dev/null
   std::string converter_path;        // the mode line of raw batches
 };
 
@@ -88,9 +93,14 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Takes the run's worker count, capture descriptor (not owned; it must
-  // stay open until the run's workers have started) and converter path.
+  // Takes the run's worker count and converter path, and makes the capture
+  // file of each slot the run uses anew (empty, so that it holds this run's
+  // lines only). An idle worker of an earlier run still holds its slot's
+  // file and appends to it; a worker started now gets it too.
   void beginRun(const PoolRun& run);
+  // Closes the pool's own descriptors of the capture files once the run's
+  // workers have all been started (the workers keep theirs).
+  void closeCaptureFiles();
 
   // Hands one file to a worker: reaps workers that ended, starts a worker in
   // every empty slot of the run, adds a raw file to the gathered batch (or
@@ -153,13 +163,15 @@ class WorkerPool {
   bool pauseUnlessCancelled(std::chrono::milliseconds pause);
   bool cancelled() const { return cancel_.load(std::memory_order_relaxed); }
   WorkerSlot& at(int index) { return slots_[static_cast<size_t>(index)]; }
+  platform::Fd& at_capture(int index) { return capture_[static_cast<size_t>(index)]; }
 
   PoolConfig config_;
   PoolSink& sink_;
   const std::atomic<bool>& cancel_;
   std::array<WorkerSlot, kWorkerSlots> slots_;
   int worker_count_ = kWorkerSlots;
-  int capture_fd_ = -1;
+  // The run's capture file of each slot below the worker count.
+  std::array<platform::Fd, kWorkerSlots> capture_;
   std::string converter_path_;
   // The slot gathering raw files, -1 for none.
   int raw_batch_slot_ = -1;

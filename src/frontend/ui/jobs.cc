@@ -3,6 +3,7 @@
 // and the sorted folder list with its editing.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -318,6 +319,9 @@ void CCorvellaDlg::editFolder(int index) {
   int start_row = index < 0 ? 0 : index;
   std::string start =
       start_row < folders_->count() ? to_bytes(folders_->item(start_row)->text()) : last_chosen_folder_;
+  // With nothing to start from, the chooser starts in the home folder rather
+  // than wherever the program happened to be started.
+  if (start.empty()) start = to_bytes(QDir::homePath());
   std::optional<std::string> chosen = services_.chooseFolder(this, start);
   if (!chosen || chosen->empty()) return;
   last_chosen_folder_ = *chosen;

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <vector>
 
 #include "frontend/core/exif_time.h"
 #include "frontend/ui/app_settings.h"
@@ -219,7 +221,8 @@ void CCorvellaDlg::buildMenu(QMenuBar* bar) {
     return a;
   };
   QMenu* file = bar->addMenu("&File");
-  item(file, "ID_FILE_EXIT", "E&xit", &CCorvellaDlg::OnFileExit);
+  // Ctrl+Q quits, as it does in the desktop's other programs.
+  item(file, "ID_FILE_EXIT", "E&xit", &CCorvellaDlg::OnFileExit)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   QMenu* edit = bar->addMenu("&Edit");
   // The label names the shortcut; the run log copies with it by itself.
   item(edit, "ID_EDIT_COPY", "&Copy\tCtrl+C", nullptr);
@@ -244,7 +247,7 @@ void CCorvellaDlg::OnInitDialog() {
   setLogFileNames();
   if (!log_path_.empty()) {
     std::remove(previous_log_path_.c_str());
-    std::rename(log_path_.c_str(), previous_log_path_.c_str());
+    had_previous_launch_ = std::rename(log_path_.c_str(), previous_log_path_.c_str()) == 0;
   }
   log_setup(log_path_.empty() ? nullptr : log_path_.c_str());
   log_enabled = true;
@@ -410,14 +413,16 @@ std::string cantViewLogText(const std::string& path) {
 }
 
 void CCorvellaDlg::OnHelpViewExternalLog() {
-  // The previous launch's log, then this one's; when the first cannot be
-  // opened, the second is not tried.
-  for (const std::string* path : {&previous_log_path_, &log_path_}) {
+  // The previous launch's log (when there was a previous launch), then this
+  // one's; when the first cannot be opened, the second is not tried. A box
+  // names the file and says what failed.
+  std::vector<const std::string*> paths;
+  if (had_previous_launch_) paths.push_back(&previous_log_path_);
+  paths.push_back(&log_path_);
+  for (const std::string* path : paths) {
     const std::string text = cantViewLogText(*path);
-    if (!services_.openFile(this, *path, [this, text] { message(text); })) {
-      message(text);
-      return;
-    }
+    auto tell = [this, text](const std::string& why) { message(frontend_ui::withReason(text, why)); };
+    if (!services_.openFile(this, *path, tell)) return;
   }
 }
 

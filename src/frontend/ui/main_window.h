@@ -180,6 +180,9 @@ class CCorvellaDlg : public QDialog {
   std::string last_examined_;
   int selected_folder_ = -1;
   bool quitting_ = false;
+  // Whether start-up found the log of a previous launch (and kept it under
+  // the previous-launch name).
+  bool had_previous_launch_ = false;
 
   std::unique_ptr<frontend::Database> db_;
   std::unique_ptr<frontend::HashContext> hashes_;

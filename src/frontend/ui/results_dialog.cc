@@ -2,6 +2,7 @@
 #include "frontend/ui/widget_helpers.h"
 
 #include "frontend/ui/app_settings.h"
+#include "frontend/ui/opener.h"
 
 #include <QFile>
 #include <QFont>
@@ -188,8 +189,9 @@ void CDlgResults::OnBnClickedContainingFolder() {
     boxes_.showMessage(frontend::kCantDetermineFolder);
     return;
   }
-  auto cant_show = [this] { boxes_.showMessage(frontend::kCantShowFolder); };
-  if (!services_.openFile(this, folder, cant_show)) cant_show();
+  services_.openFile(this, folder, [this](const std::string& why) {
+    boxes_.showMessage(frontend_ui::withReason(frontend::kCantShowFolder, why));
+  });
 }
 
 // Over this window, so that it too stays usable during a run.

@@ -54,6 +54,7 @@ std::string QtUiServices::askNewJobName(QWidget* parent) {
   return QFile::encodeName(frontend_ui::askNewJobName(parent)).toStdString();
 }
 
-bool QtUiServices::openFile(QWidget* parent, const std::string& path, std::function<void()> failed) {
+bool QtUiServices::openFile(QWidget* parent, const std::string& path,
+                           std::function<void(const std::string& why)> failed) {
   return frontend_ui::startDesktopOpener(from_bytes(path), parent, std::move(failed));
 }

@@ -28,10 +28,12 @@ class UiServices {
   virtual std::optional<std::string> chooseFile(QWidget* parent, const std::string& start) = 0;
   // The name for a new job; empty on Cancel.
   virtual std::string askNewJobName(QWidget* parent) = 0;
-  // Opens a file or folder in the desktop's viewer without waiting; false
-  // when that could not be started. failed is called later when the viewer
-  // reports that it could not open it (not once parent is gone).
-  virtual bool openFile(QWidget* parent, const std::string& path, std::function<void()> failed) = 0;
+  // Opens a file or folder in the desktop's viewer without waiting. When
+  // that cannot be started, failed is called at once with the reason and
+  // false given; when the opener reports later that it could not open it,
+  // failed is called then (not once parent is gone).
+  virtual bool openFile(QWidget* parent, const std::string& path,
+                        std::function<void(const std::string& why)> failed) = 0;
 };
 
 // The desktop's own boxes and choosers (QMessageBox, QFileDialog,
@@ -43,7 +45,7 @@ class QtUiServices : public UiServices {
   std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) override;
   std::optional<std::string> chooseFile(QWidget* parent, const std::string& start) override;
   std::string askNewJobName(QWidget* parent) override;
-  bool openFile(QWidget* parent, const std::string& path, std::function<void()> failed) override;
+  bool openFile(QWidget* parent, const std::string& path, std::function<void(const std::string& why)> failed) override;
 };
 
 // The message boxes of a window, shown through its services.

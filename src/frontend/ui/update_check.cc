@@ -177,8 +177,9 @@ std::string cantOpenWebSiteText(const QUrl& url) {
 
 void openWebSite(Opener& opener, frontend::MessageBoxes& boxes, const UpdateService& service) {
   const QUrl url = webSiteUrl(service.base);
-  auto tell = [&boxes, url] { boxes.showMessage(cantOpenWebSiteText(url)); };
-  if (!opener.openUrl(url, tell)) tell();
+  opener.openUrl(url, [&boxes, url](const std::string& why) {
+    boxes.showMessage(withReason(cantOpenWebSiteText(url), why));
+  });
 }
 
 }  // namespace frontend_ui

@@ -57,8 +57,8 @@ std::optional<QString> fetchFirstLine(const QUrl& url, const UpdateService& serv
 void checkForUpdates(bool manual, QString& version_text, frontend::RunLogSink& log, frontend::MessageBoxes& boxes,
                      const UpdateService& service = {}, std::time_t now = std::time(nullptr));
 
-// Help-Web Site: asks the desktop to open the maker's page; a box says so
-// when no browser could be started.
+// Help-Web Site: asks the desktop to open the maker's page; a box says so,
+// and why, when no browser could be started or it failed.
 void openWebSite(Opener& opener, frontend::MessageBoxes& boxes, const UpdateService& service = {});
 // The box's text.
 std::string cantOpenWebSiteText(const QUrl& url);

@@ -14,6 +14,7 @@
 #include "frontend/core/exif_time.h"
 #include "frontend/core/hash_context.h"
 #include "frontend/core/hash_key.h"
+#include "platform/files.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -346,6 +347,38 @@ TEST(CompareFilesTest, OneVerdictPerComparison) {
     folder.write_file("theirs/" + name, c.theirs);
     RunLog log;
     compareFiles(log, folder.sub("theirs").c_str(), mine.c_str());
+    EXPECT_EQ(log.text(), c.verdict);
+  }
+}
+
+TEST(CompareFilesTest, AReferenceStoredFromTheFileItselfSaysTheFileHasChanged) {
+  // The file was changed in place after its reference was stored from its
+  // own folder: the "other" file is the file itself, whatever name leads to
+  // it, and comparing it with itself would blame the hashing.
+  TempFolder folder;
+  const std::string contents(3000, 'c');
+  std::string mine = folder.write_file("shoot/a.jpg", contents);
+  platform::make_folder(folder.sub("linked"));
+  ASSERT_EQ(link(mine.c_str(), folder.sub("linked/a.jpg").c_str()), 0);
+  ASSERT_EQ(symlink(folder.sub("shoot").c_str(), folder.sub("shortcut").c_str()), 0);
+  folder.write_file("copy/a.jpg", contents);
+  const char* const changed = "\tFile has changed since its reference hash was stored\r\n";
+  struct Case {
+    std::string folder;
+    const char* verdict;
+  };
+  const Case cases[] = {
+      {folder.sub("shoot"), changed},
+      {folder.sub("shoot/"), changed},
+      {folder.sub("shortcut"), changed},  // a folder reached through a link
+      {folder.sub("linked"), changed},    // a second name of the same file
+      // A copy in another folder is still compared.
+      {folder.sub("copy"), "\t***** Files are identical (hashing problem) *****\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    RunLog log;
+    compareFiles(log, c.folder.c_str(), mine.c_str());
     EXPECT_EQ(log.text(), c.verdict);
   }
 }

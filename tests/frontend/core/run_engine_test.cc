@@ -12,9 +12,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "frontend/core/exif_time.h"
@@ -28,6 +31,7 @@
 #include "support/worker_process.h"
 #include "util/prefs.h"
 #include "util/proper.h"
+#include "util/trace.h"
 
 namespace {
 
@@ -62,8 +66,38 @@ class FakeRunUi : public frontend::RunUi {
     return a;
   }
   void showMessage(const std::string& text) override {
-    std::lock_guard<std::mutex> g(mutex_);
+    std::unique_lock<std::mutex> g(mutex_);
     messages.push_back(text);
+    if (!hold_boxes_) return;
+    // The box stays open until the test dismisses it.
+    const int box = ++boxes_opened_;
+    box_changed_.notify_all();
+    box_changed_.wait(g, [&] { return boxes_dismissed_ >= box; });
+  }
+  // From now on every box stays open until dismissBox lets it go; boxes are
+  // counted from here.
+  void holdBoxes() {
+    std::lock_guard<std::mutex> g(mutex_);
+    hold_boxes_ = true;
+    boxes_opened_ = 0;
+    boxes_dismissed_ = 0;
+  }
+  // Waits until box n (counted from 1) is open; false when stopHolding came
+  // first.
+  bool waitForBox(int n) {
+    std::unique_lock<std::mutex> g(mutex_);
+    box_changed_.wait(g, [&] { return boxes_opened_ >= n || !hold_boxes_; });
+    return boxes_opened_ >= n;
+  }
+  void dismissBox(int n) {
+    std::lock_guard<std::mutex> g(mutex_);
+    boxes_dismissed_ = n;
+    box_changed_.notify_all();
+  }
+  void stopHolding() {
+    std::lock_guard<std::mutex> g(mutex_);
+    hold_boxes_ = false;
+    box_changed_.notify_all();
   }
   void setProgressLine(int line, const std::string& text) override {
     if (line != 1) return;
@@ -88,6 +122,10 @@ class FakeRunUi : public frontend::RunUi {
 
  private:
   std::mutex mutex_;
+  std::condition_variable box_changed_;
+  bool hold_boxes_ = false;
+  int boxes_opened_ = 0;
+  int boxes_dismissed_ = 0;
 };
 
 class RunEngineTest : public ::testing::Test {
@@ -304,6 +342,122 @@ TEST_F(RunEngineTest, StopEndsTheRunWithOneCancelMessage) {
   EXPECT_FALSE(ui_.closed);
 }
 
+TEST_F(RunEngineTest, ABoxLeftOpenAtTheEndDoesNotCountAsTimeOfTheRun) {
+  // The run's clock stands still except while a box is open: each box the
+  // run shows is held open until the test has moved the clock ten seconds
+  // on, as a user who leaves it open does. The run's end comes before every
+  // box, so its stop time, total time and time per image see none of them.
+  struct Case {
+    const char* name;
+    std::function<RunConfig()> setup;
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {"Stop",
+       [&] {
+         for (int i = 0; i < 20; ++i) jpeg("stop/" + std::to_string(100 + i) + ".jpg");
+         ui_.stop_after_updates = 3;
+         auto c = config({dir_.sub("stop")});
+         c.max_sub_processes = 1;
+         return c;
+       },
+       {"Cancelled by user."}},
+      {"errors",
+       [&] {
+         dir_.write_file("raw/a.cr2", "raw");
+         dir_.write_file("raw/b.cr2", "raw");
+         PropPutInt(prefs.Set(), pref_key::VerifyRaws, 1);
+         auto c = config({dir_.sub("raw")});
+         c.converter_path = dir_.sub("no-converter");
+         return c;
+       },
+       {"Converter set in Preferences does not exist.\r\r(Verification cancelled.)",
+        "Failed to give final work to subprocess\r\r(Verification cancelled.)",
+        "Worked path not completed\r\r(Verification cancelled.)"}},
+  };
+  constexpr int64_t kStart = 1700000000;
+  auto& e = engine(fake_worker_path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int64_t> now{kStart};
+    e.setClock([&now] { return now.load(); });
+    ui_.messages.clear();
+    ui_.holdBoxes();
+    std::thread user([&] {
+      for (int box = 1; ui_.waitForBox(box); ++box) {
+        now += 10;
+        ui_.dismissBox(box);
+      }
+    });
+    auto outcome = e.runVerification(c.setup());
+    ui_.stopHolding();
+    user.join();
+    ui_.stop_after_updates = -1;
+
+    EXPECT_EQ(ui_.messages, c.boxes);
+    EXPECT_EQ(now.load(), kStart + 10 * static_cast<int64_t>(c.boxes.size()));
+    EXPECT_NE(outcome.summary.find("\nTotal time: 00:00:00\nTime per image: 0.00 seconds\n"), std::string::npos)
+        << outcome.summary;
+    auto run = rows("select start_dt, stop_dt from run where run_sk = " + std::to_string(outcome.run_id));
+    ASSERT_EQ(run.size(), 1u);
+    EXPECT_EQ(text(run[0], 0), frontend::db_time_text(kStart));
+    EXPECT_EQ(text(run[0], 1), frontend::db_time_text(kStart));
+  }
+}
+
+TEST_F(RunEngineTest, EachWorkersStandardErrorReachesTheLogFileAsOneBlock) {
+  // Two workers take the files in turn, each writing a line to its standard
+  // error for every request it reads, so their lines come interleaved in
+  // time. The log file gets each slot's lines together, under the slot's
+  // number, in the order its worker wrote them.
+  const std::string log_path = dir_.sub("CorvellaLog.txt");
+  log_setup(log_path.c_str());
+  log_enabled = true;
+  std::vector<std::string> files;
+  for (int i = 0; i < 8; ++i) files.push_back(jpeg("pair/" + std::to_string(10 + i) + ".jpg"));
+  write_fake_script(root_, "*\tG\tJ\t20\n");
+  auto c = config({dir_.sub("pair")});
+  c.max_sub_processes = 2;
+  auto outcome = engine(fake_worker_path()).runVerification(c);
+  log_enabled = false;
+  log_reset();
+  EXPECT_NE(outcome.summary.find("Total valid: 8\n"), std::string::npos) << outcome.summary;
+
+  // The log's capture lines, without their time stamps.
+  std::vector<std::string> lines;
+  std::stringstream log(read_file(log_path));
+  for (std::string line; std::getline(log, line);) {
+    auto at = line.find("subprocess stderr");
+    if (at != std::string::npos) lines.push_back(line.substr(at));
+  }
+  // What each worker was asked, in its order.
+  std::map<pid_t, std::vector<std::string>> asked;
+  for (const auto& r : fake_transcript(root_)) asked[r.pid].push_back(r.paths.at(0));
+  ASSERT_EQ(asked.size(), 2u);
+
+  std::vector<std::string> expected;
+  std::set<pid_t> seen;
+  size_t at = 0;
+  for (int slot = 0; slot < 2; ++slot) {
+    ASSERT_LT(at, lines.size());
+    ASSERT_EQ(lines[at++], "subprocess stderr of worker " + std::to_string(slot) + ":") << ::testing::PrintToString(lines);
+    // The block's worker: the one its first line names.
+    ASSERT_LT(at, lines.size());
+    const std::string prefix = "subprocess stderr: fake_worker ";
+    ASSERT_EQ(lines[at].rfind(prefix, 0), 0u) << lines[at];
+    pid_t pid = static_cast<pid_t>(std::stol(lines[at].substr(prefix.size())));
+    ASSERT_TRUE(asked.count(pid)) << lines[at];
+    seen.insert(pid);
+    for (const std::string& path : asked[pid]) {
+      expected.push_back(prefix + std::to_string(pid) + ": 1 internal " + path);
+      ASSERT_LT(at, lines.size());
+      EXPECT_EQ(lines[at++], expected.back());
+    }
+  }
+  EXPECT_EQ(seen.size(), 2u);
+  EXPECT_EQ(at, lines.size()) << ::testing::PrintToString(lines);
+}
+
 TEST_F(RunEngineTest, AWorkerThatDiesGivesAnIndeterminateResultAndTheRunGoesOn) {
   jpeg("d/a.jpg");
   jpeg("d/b.jpg");
@@ -406,10 +560,13 @@ TEST_F(RunEngineTest, HashesStoredThenCheckedAfterMovingRenamingAndAltering) {
   EXPECT_NE(run_log().find("Hash check error: " + dir_.sub("h/renamed.jpg") + "\n\t(no hash stored)\n"),
             std::string::npos)
       << run_log();
+  // The reference was stored from this very file: it has changed since.
   EXPECT_NE(run_log().find("Hash check error: " + c_path + "\n\t(hash comparison failed)\n"
-                             "\tStored hash based on image in " + dir_.sub("h") + "\n"),
+                             "\tStored hash based on image in " + dir_.sub("h") + "\n"
+                             "\tFile has changed since its reference hash was stored\n"),
             std::string::npos)
       << run_log();
+  EXPECT_EQ(run_log().find("hashing problem"), std::string::npos) << run_log();
 }
 
 

@@ -63,8 +63,7 @@ TEST_F(WorkerPoolCorvexTest, AnswersFilesOfEachKind) {
   dir_.write_file("images/cut.jpg", whole.substr(0, whole.size() / 2));
 
   auto pool = make_pool();
-  platform::Fd capture = frontend::openCaptureFile(dir_.sub("stderr.txt"));
-  pool->beginRun({2, capture.get(), ""});
+  pool->beginRun({2, dir_.sub("stderr.txt"), ""});
   for (const auto& path : {good, text, bare, truncated}) {
     ASSERT_EQ(pool->placeFile(path, false), WorkerPool::Placement::kPlaced) << path;
   }
@@ -77,9 +76,14 @@ TEST_F(WorkerPoolCorvexTest, AnswersFilesOfEachKind) {
   EXPECT_EQ(sink_.results[bare], std::make_tuple('S', '?', std::string("Could not open or identify")));
   EXPECT_EQ(std::get<0>(sink_.results[truncated]), 'B');
   EXPECT_EQ(std::get<1>(sink_.results[truncated]), 'J');
-  // The JPEG library's complaint about the cut file reached the capture file.
-  capture.reset();
-  EXPECT_NE(testing_support::read_file(dir_.sub("stderr.txt")).find("JPEG"), std::string::npos);
+  // The JPEG library's complaint about the cut file reached the capture file
+  // of the slot that checked it.
+  pool->closeCaptureFiles();
+  std::string captured;
+  for (int slot = 0; slot < 2; ++slot) {
+    captured += testing_support::read_file(frontend::slotCapturePath(dir_.sub("stderr.txt"), slot));
+  }
+  EXPECT_NE(captured.find("JPEG"), std::string::npos);
 }
 
 TEST_F(WorkerPoolCorvexTest, SendsARawBatchThroughTheConverter) {
@@ -87,7 +91,7 @@ TEST_F(WorkerPoolCorvexTest, SendsARawBatchThroughTheConverter) {
   std::string second = dir_.write_file("raw/second.cr2", "raw two");
 
   auto pool = make_pool();
-  pool->beginRun({1, -1, testing_support::fake_converter_path()});
+  pool->beginRun({1, "", testing_support::fake_converter_path()});
   ASSERT_EQ(pool->placeFile(first, true), WorkerPool::Placement::kPlaced);
   ASSERT_EQ(pool->placeFile(second, true), WorkerPool::Placement::kPlaced);
   EXPECT_TRUE(pool->flushRawWorker());

@@ -111,19 +111,17 @@ class WorkerPoolTest : public ::testing::Test {
     return *pool_;
   }
 
-  // A new run: a fresh capture file, as the run creates it.
-  void begin_run(long workers) {
-    capture_ = frontend::openCaptureFile(capture_path());
-    pool().beginRun({workers, capture_.get(), converter_});
-  }
-  // The run's end, as the run does it: finish, then close the capture file.
+  // A new run, with fresh capture files as the run makes them.
+  void begin_run(long workers) { pool().beginRun({workers, capture_path(), converter_}); }
+  // The run's end, as the run does it: finish, then close the capture files.
   bool finish(bool cancelled = false) {
     bool ok = pool().finishAllWorkers(cancelled);
-    capture_.reset();
+    pool().closeCaptureFiles();
     return ok;
   }
 
   std::string capture_path() const { return dir_.sub("CorvellaLogStderr.txt"); }
+  std::string slot_capture(int slot) const { return read_file(frontend::slotCapturePath(capture_path(), slot)); }
   std::string image(const std::string& name) { return dir_.write_file("images/" + name, "image bytes"); }
   void script(const std::string& text) { testing_support::write_fake_script(root_, text); }
   std::vector<FakeRequest> transcript() const { return testing_support::fake_transcript(root_); }
@@ -138,7 +136,6 @@ class WorkerPoolTest : public ::testing::Test {
   PoolTimings timings_ = fast();
   std::atomic<bool> cancel_{false};
   RecordingSink sink_;
-  platform::Fd capture_;
   std::unique_ptr<WorkerPool> pool_;
 };
 
@@ -630,16 +627,18 @@ TEST_F(WorkerPoolTest, AnAnswerOfARunThatWasNotFinishedIsNotTakenIntoTheNext) {
   EXPECT_EQ(sink_.results[0].path, fresh);
 }
 
-TEST_F(WorkerPoolTest, TheCaptureFileGetsTheStandardErrorOfOldAndNewWorkers) {
+TEST_F(WorkerPoolTest, EachSlotsCaptureFileGetsTheStandardErrorOfItsOldAndNewWorkers) {
   begin_run(2);
   place(image("a.jpg"));
   EXPECT_TRUE(finish());
   pid_t old_pid = pool().workerPid(1);
   ASSERT_NE(old_pid, 0);
-  EXPECT_NE(read_file(capture_path()).find("/a.jpg"), std::string::npos);
+  EXPECT_NE(slot_capture(0).find("/a.jpg"), std::string::npos);
+  EXPECT_EQ(slot_capture(1), "");
 
-  // The next run makes the file anew; a worker started now and the idle one
-  // from the first run both write into it.
+  // The next run makes the files anew; the worker started now in slot 0 and
+  // the idle one that slot 1 kept from the first run each write into their
+  // own slot's file.
   begin_run(2);
   place(image("b.jpg"));
   place(image("c.jpg"));
@@ -647,15 +646,26 @@ TEST_F(WorkerPoolTest, TheCaptureFileGetsTheStandardErrorOfOldAndNewWorkers) {
   pid_t new_pid = pool().workerPid(0);
   EXPECT_TRUE(finish());
 
-  std::string text = read_file(capture_path());
-  EXPECT_EQ(text.find("/a.jpg"), std::string::npos) << text;
-  EXPECT_NE(text.find("fake_worker " + std::to_string(new_pid) + ": 1 internal " + images_ + "/b.jpg\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("fake_worker " + std::to_string(old_pid) + ": 1 internal " + images_ + "/c.jpg\n"),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(text.find('\0'), std::string::npos);
+  EXPECT_EQ(slot_capture(0), "fake_worker " + std::to_string(new_pid) + ": 1 internal " + images_ + "/b.jpg\n");
+  EXPECT_EQ(slot_capture(1), "fake_worker " + std::to_string(old_pid) + ": 1 internal " + images_ + "/c.jpg\n");
+  // Slots the runs did not use have no file.
+  EXPECT_FALSE(platform::exists(frontend::slotCapturePath(capture_path(), 2)));
+}
+
+TEST(SlotCapturePathTest, TheSlotNumberGoesBeforeTheExtension) {
+  const struct {
+    const char* path;
+    int slot;
+    const char* slot_path;
+  } cases[] = {
+      {"/d/CorvellaLogStderr.txt", 0, "/d/CorvellaLogStderr-0.txt"},
+      {"/d/CorvellaLogStderr.txt", 7, "/d/CorvellaLogStderr-7.txt"},
+      {"/d.x/stderr", 1, "/d.x/stderr-1"},
+      {"/d/.stderr", 2, "/d/.stderr-2"},
+      {"stderr.log.txt", 3, "stderr.log-3.txt"},
+      {"", 0, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(frontend::slotCapturePath(c.path, c.slot), c.slot_path) << c.path;
 }
 
 TEST_F(WorkerPoolTest, QuittingEndsAndReapsEveryWorker) {

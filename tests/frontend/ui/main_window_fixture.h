@@ -41,6 +41,7 @@ class FakeUiServices : public UiServices {
   std::vector<std::string> opened;
   bool open_fails = false;       // the viewer cannot be started
   bool open_fails_late = false;  // it starts, then reports failure
+  std::string open_failure = "xdg-open ended with exit status 3: xdg-open: no method available";
 
   void message(QWidget*, const std::string& text) override { messages.push_back(text); }
   bool okCancel(QWidget*, const std::string& text) override {
@@ -70,9 +71,9 @@ class FakeUiServices : public UiServices {
     job_names.pop_front();
     return n;
   }
-  bool openFile(QWidget*, const std::string& path, std::function<void()> failed) override {
+  bool openFile(QWidget*, const std::string& path, std::function<void(const std::string&)> failed) override {
     opened.push_back(path);
-    if (open_fails_late && failed) failed();
+    if ((open_fails || open_fails_late) && failed) failed(open_failure);
     return !open_fails;
   }
 };

@@ -2,13 +2,16 @@
 // folders, the run log view and quitting.
 #include <gmock/gmock.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <QAction>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTest>
 
 #include "frontend/ui/run_log_view.h"
 #include "main_window_fixture.h"
+#include "platform/files.h"
 
 namespace testing_support {
 namespace {
@@ -328,27 +331,66 @@ TEST_F(MainWindowTest, EnterDoesNothingAndEscapeQuitsOnce) {
   EXPECT_NE(log.find("Quitting"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, ViewExternalLogOpensBothLogs) {
+TEST_F(MainWindowTest, CtrlQQuitsAndExitKeepsItsMnemonic) {
+  CCorvellaDlg& w = open();
+  auto* exit = w.findChild<QAction*>("ID_FILE_EXIT");
+  ASSERT_NE(exit, nullptr);
+  EXPECT_EQ(exit->text(), "E&xit");
+  w.show();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(w.engine(), nullptr);
+  close();
+  EXPECT_THAT(read_file(data_ + "/CorvellaLog.txt"), HasSubstr("Quitting"));
+}
+
+TEST_F(MainWindowTest, TheFolderChooserStartsInTheHomeFolder) {
+  // Started from another folder, with no folder listed or chosen before.
+  const std::string elsewhere = dir_.sub("elsewhere");
+  platform::make_folder(elsewhere);
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(elsewhere.c_str()), 0);
+  open();
+  ui_.folders = {"/pics/a"};
+  control<QPushButton>("IDC_ADD_FOLDER")->click();
+  ASSERT_EQ(chdir(previous), 0);
+  EXPECT_THAT(ui_.folder_starts, ElementsAre(dir_.sub("home")));
+  EXPECT_THAT(folderEntries(), ElementsAre("/pics/a"));
+}
+
+TEST_F(MainWindowTest, ViewExternalLogOpensThePreviousLaunchsLogOnlyWhenThereWasOne) {
+  // The first launch has no earlier log to offer.
+  open().OnHelpViewExternalLog();
+  EXPECT_THAT(ui_.opened, ElementsAre(data_ + "/CorvellaLog.txt"));
+  EXPECT_TRUE(ui_.messages.empty());
+  close();
+
+  ui_.opened.clear();
   CCorvellaDlg& w = open();
   w.OnHelpViewExternalLog();
   EXPECT_THAT(ui_.opened, ElementsAre(data_ + "/CorvellaLog-PreviousLaunch.txt", data_ + "/CorvellaLog.txt"));
   EXPECT_TRUE(ui_.messages.empty());
 
-  // No viewer: the box names the file, and the second is not tried.
+  // No viewer: the box names the file and what failed, and the second is
+  // not tried.
+  const std::string why = "\r\r" + ui_.open_failure;
   ui_.opened.clear();
   ui_.open_fails = true;
   w.OnHelpViewExternalLog();
   EXPECT_EQ(ui_.opened.size(), 1u);
   EXPECT_THAT(ui_.messages, ElementsAre("Could not open the log file " + data_ +
-                                        "/CorvellaLog-PreviousLaunch.txt to view it."));
+                                        "/CorvellaLog-PreviousLaunch.txt to view it." + why));
 
   // A viewer that starts and then fails says so for each file.
   ui_.messages.clear();
   ui_.open_fails = false;
   ui_.open_fails_late = true;
   w.OnHelpViewExternalLog();
-  EXPECT_THAT(ui_.messages, ElementsAre(cantViewLogText(data_ + "/CorvellaLog-PreviousLaunch.txt"),
-                                        cantViewLogText(data_ + "/CorvellaLog.txt")));
+  EXPECT_THAT(ui_.messages, ElementsAre(cantViewLogText(data_ + "/CorvellaLog-PreviousLaunch.txt") + why,
+                                        cantViewLogText(data_ + "/CorvellaLog.txt") + why));
 }
 
 TEST(RunLogViewTest, LineEndsBecomeOneBreakEach) {

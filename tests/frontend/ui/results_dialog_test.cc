@@ -136,6 +136,15 @@ TEST_F(ResultsWindowTest, RecordedRunsAreListedAndASelectedRunShowsItsTextAndDet
   EXPECT_EQ(details->currentRow(), 2);
   results->findChild<QPushButton*>("IDC_CONTAINING_FOLDER")->click();
   EXPECT_EQ(ui_.opened, std::vector<std::string>{"/photos"});
+  EXPECT_EQ(ui_.messages.size(), 1u);
+  // When the file manager cannot show it, the box says what failed.
+  for (bool late : {false, true}) {
+    ui_.messages.clear();
+    (late ? ui_.open_fails_late : ui_.open_fails) = true;
+    results->findChild<QPushButton*>("IDC_CONTAINING_FOLDER")->click();
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{std::string(frontend::kCantShowFolder) + "\r\r" + ui_.open_failure});
+    ui_.open_fails = ui_.open_fails_late = false;
+  }
 
   results->findChild<QPushButton*>("IDC_EXAMINE")->click();
   QList<CDlgExamine*> examined = results->findChildren<CDlgExamine*>();

@@ -71,9 +71,9 @@ class UpdateServer : public QObject {
 
 class RecordingOpener : public frontend_ui::Opener {
  public:
-  bool openUrl(const QUrl& url, std::function<void()> failed) override {
+  bool openUrl(const QUrl& url, frontend_ui::OpenFailed failed) override {
     opened.push_back(url);
-    if (fails_late) failed();
+    if (fails || fails_late) failed("xdg-open ended with exit status 3: no browser");
     return !fails;
   }
   std::vector<QUrl> opened;
@@ -264,7 +264,8 @@ TEST_F(UpdateCheckTest, WebSiteOpensTheMakersPage) {
   EXPECT_TRUE(boxes.shown.empty());
 
   // No browser could be started, at once or as the opener found out later.
-  const std::string text = "Could not start a web browser to show " + page.toStdString() + ".";
+  const std::string text =
+      "Could not start a web browser to show " + page.toStdString() + ".\r\rxdg-open ended with exit status 3: no browser";
   for (bool late : {false, true}) {
     RecordingOpener failing;
     (late ? failing.fails_late : failing.fails) = true;
