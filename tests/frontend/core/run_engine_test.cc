@@ -747,6 +747,48 @@ TEST_F(RunEngineTest, WithoutStructureChecksDigestOutcomesAreRecordedInWalkOrder
   EXPECT_NE(outcome.summary.find("Total valid: 2\n"), std::string::npos) << outcome.summary;
 }
 
+TEST_F(RunEngineTest, WithHashAndStructureChecksAFileWithoutAReferenceIsStillCheckedForDamage) {
+  // Checked by corvex. Without a reference: a sound file is the hash error
+  // "no hash stored", a damaged one what the worker found. With a reference
+  // that differs: the hash error, whatever the worker found.
+  std::string sound = jpeg("p/sound.jpg");
+  std::string damaged = jpeg("p/damaged.jpg", 256);
+  ASSERT_TRUE(truncate_to(damaged, 0.5));
+  std::string altered = jpeg("p/altered.jpg", 256);
+  ASSERT_TRUE(truncate_to(altered, 0.5));
+  store_reference(db_, altered, dir_.sub("ref"), false);
+  std::string known = jpeg("p/known.jpg");
+  store_reference(db_, known, dir_.sub("p"), true);
+  auto c = config({dir_.sub("p")});
+  c.check_hashes = true;
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "");
+  // Each file counted once, under one result.
+  EXPECT_NE(outcome.summary.find("Verification Checks: Hash and Structure \n\n"
+                                 "Total processed: 4\nTotal skipped: 0\nTotal hashes kept: 0 (not verified)\n"
+                                 "Total valid: 1\nTotal invalid: 1\nTotal indeterminate: 0\nTotal error: 0\n"
+                                 "Total hash error: 2\n\n"
+                                 "Valid JPEGs: 1\n\nInvalid JPEGs: 1\nHash Error JPEGs: 2\n"),
+            std::string::npos)
+      << outcome.summary;
+  auto details = rows("select path, code, type, message from detail order by path");
+  ASSERT_EQ(details.size(), 3u);
+  const std::vector<std::string> expected[] = {{altered, "H", "J", "hash comparison failed"},
+                                                {damaged, "B", "J", ""},
+                                                {sound, "H", "J", "no hash stored"}};
+  for (size_t i = 0; i < details.size(); ++i) {
+    for (size_t column = 0; column < 4; ++column) EXPECT_EQ(text(details[i], column), expected[i][column]) << i;
+  }
+  EXPECT_NE(run_log().find("Hash check error: " + sound + "\n\t(no hash stored)\n"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("Probably invalid: " + damaged + "\n"), std::string::npos) << run_log();
+  EXPECT_EQ(run_log().find("Error finding worker match"), std::string::npos) << run_log();
+  auto run = rows("select num_processed, num_valid, num_invalid, num_hash from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0) + text(run[0], 1) + text(run[0], 2) + text(run[0], 3), "4112");
+  // Nothing was stored: hashes are stored only when asked for.
+  EXPECT_EQ(rows("select key from hash_key").size(), 2u);
+}
+
 TEST_F(RunEngineTest, MaxInvalidZeroStopsAtTheFirstHashErrorWhileDigestsRunAside) {
   // The first file's digest takes a while and fails: the walk goes no
   // further than it, as when each file was hashed in turn.
