@@ -76,7 +76,7 @@ bool Prefs::GetBool(const char* key, bool fallback) const {
 
 bool Prefs::GetVerifyJPEGs() const { return GetBool(pref_key::VerifyJPEGs, true); }
 bool Prefs::GetVerifyDNGs() const { return GetBool(pref_key::VerifyDNGs, true); }
-bool Prefs::GetVerifyRaws() const { return GetBool(pref_key::VerifyRaws, true); }
+bool Prefs::GetVerifyRaws() const { return GetBool(pref_key::VerifyRaws, pref_default::VerifyRaws); }
 bool Prefs::GetVerifyTIFFs() const { return GetBool(pref_key::VerifyTIFFs, true); }
 bool Prefs::GetVerifyPSDs() const { return GetBool(pref_key::VerifyPSDs, true); }
 bool Prefs::GetTIFisRaw() const { return GetBool(pref_key::TIFisRaw, false); }

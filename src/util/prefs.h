@@ -49,8 +49,15 @@ inline constexpr int MaxSubProcesses = 8;
 inline constexpr const char* ExtensionsJPEG = "-JPG-JPEG-";
 inline constexpr const char* ExtensionsTIFF = "-TIF-TIFF-";
 inline constexpr const char* ExtensionsPSD = "-PSD-";
-inline constexpr const char* ExtensionsRAW = "-CR2-CRW-DCR-KDC-MRW-NEF-ORF-PEF-RAF-RAW-SRF-X3F-EEF-ARW-SR2-MEF-IIQ-MOS-RW2-DNG-";
-inline constexpr const char* ExtensionsDNG = "-xxx-";
+// DNG files are validated by the program itself: no DNG converter exists on
+// this platform to take them as raw files, so DNG has a list of its own
+// instead of a place in the raw list.
+inline constexpr const char* ExtensionsRAW = "-CR2-CRW-DCR-KDC-MRW-NEF-ORF-PEF-RAF-RAW-SRF-X3F-EEF-ARW-SR2-MEF-IIQ-MOS-RW2-";
+inline constexpr const char* ExtensionsDNG = "-DNG-";
+// Camera raw files are checked only by an external converter, which a fresh
+// installation here does not have: raw checking is off until a job turns it
+// on.
+inline constexpr bool VerifyRaws = false;
 }  // namespace pref_default
 
 class Prefs {

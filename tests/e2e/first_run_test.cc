@@ -1,8 +1,8 @@
 // The first run as a person makes it: the built corvella started as its own
 // process under a real X server, from a folder that has nothing to do with
 // the build, with a private home. A job written beforehand points at a
-// folder of sound and damaged JPEGs; Run is pressed and the program is quit
-// through the window's keyboard mnemonics (xdotool), and the results
+// folder of sound and damaged photographs; Run is pressed and the program is
+// quit through the window's keyboard mnemonics (xdotool), and the results
 // database it leaves is checked.
 //
 // Every wait is for an event (the display's number, the window, a database
@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -245,21 +246,77 @@ class FirstRunTest : public ::testing::Test {
     return xdotool({"key", "Escape"}) && wait_for([&] { return programWindowCount() < open; });
   }
 
-  // A job "Holiday" over the folder, made the current job, as an earlier
-  // session of the program would have left it.
-  void writeJob(const std::string& folder) {
+  // A job "Holiday" over the folder with the options given (one "Key\tValue\n"
+  // line each; those not given keep their built-in defaults), made the
+  // current job, as an earlier session of the program would have left it.
+  void writeJob(const std::string& folder,
+                const std::string& options =
+                    "VerifyJPEGs\t1\nCheckStructure\t1\nDBResults\t1\nDBDetails\t1\nMaxSubProcesses\t4\n") {
     const std::string sets = data_ + "/Corvella/QXMain";
     ASSERT_EQ(system(("mkdir -p '" + sets + "'").c_str()), 0);
     std::ofstream job(sets + "/Holiday");
     job << "Version\t1\nDate\tMon Jan  1 00:00:00 2024\n"
         << "Folders\t" << folder << "\n"
-        << "VerifyJPEGs\t1\nCheckStructure\t1\nDBResults\t1\nDBDetails\t1\nMaxSubProcesses\t4\n";
+        << options;
     ASSERT_TRUE(job.good());
     ASSERT_EQ(system(("mkdir -p '" + config_ + "/Aldercrest'").c_str()), 0);
     std::ofstream settings(config_ + "/Aldercrest/Corvella.conf");
     // The weekly update check stays off: the test machine has no network.
     settings << "[App]\nCurrentJob=Holiday\nUpdateCheck=0\n";
     ASSERT_TRUE(settings.good());
+  }
+
+  // Starts corvella as a person does and waits for its main window; the
+  // window's id.
+  void startProgram() {
+    corvella_ = std::make_unique<Child>(std::vector<std::string>{CORVELLA_PROGRAM}, environment(), elsewhere_,
+                                        dir_.sub("corvella.out"));
+    ASSERT_TRUE(wait_for([&] {
+      EXPECT_FALSE(corvella_->poll()) << "corvella ended at start-up" << diagnostics();
+      if (corvella_->poll()) return true;
+      std::vector<std::string> windows = corvellaWindows();
+      if (windows.size() == 1) window_ = windows[0];
+      return !window_.empty();
+    })) << "the main window did not appear";
+    ASSERT_FALSE(window_.empty());
+  }
+
+  // Presses Run (Alt+R) and waits until the run's row has its stop time;
+  // any message box fails the test at once, as it stops the run.
+  void runJob() {
+    // The window takes keys once the File menu has answered one.
+    ASSERT_TRUE(openFileMenu(window_, *corvella_)) << "the File menu did not open" << diagnostics();
+    ASSERT_TRUE(closeMenu());
+    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "alt+r"}));
+    std::optional<std::vector<std::string>> runs;
+    bool box = false;
+    ASSERT_TRUE(wait_for([&] {
+      if (corvella_->poll()) return true;
+      if ((box = corvellaWindows().size() > 1)) return true;
+      runs = query(db(), "select job from run where stop_dt is not null");
+      return runs && !runs->empty();
+    })) << "the run did not end" << diagnostics();
+    ASSERT_FALSE(corvella_->poll()) << diagnostics();
+    ASSERT_FALSE(box) << "a message box showed during the run" << diagnostics();
+    // Nothing asked the user anything: the main window is the only one.
+    EXPECT_EQ(corvellaWindows().size(), 1u) << "a message box is showing";
+  }
+
+  // Quits through File-Exit and waits for a clean exit.
+  void quitProgram() {
+    ASSERT_TRUE(openFileMenu(window_, *corvella_)) << "the File menu did not open" << diagnostics();
+    ASSERT_TRUE(xdotool({"key", "x"}));
+    std::optional<int> status = corvella_->wait();
+    ASSERT_TRUE(status) << "corvella did not quit through File-Exit";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "exit status " << *status << diagnostics();
+  }
+
+  std::string db() const { return data_ + "/Corvella/qx_main.sqlite3"; }
+  // The rows of a query on the results database the program left.
+  std::vector<std::string> rows(const std::string& sql) {
+    std::optional<std::vector<std::string>> found = query(db(), sql);
+    EXPECT_TRUE(found) << sql;
+    return found ? *found : std::vector<std::string>{};
   }
 
   // What the program said, for a failure's message.
@@ -271,7 +328,19 @@ class FirstRunTest : public ::testing::Test {
   TempFolder dir_;
   std::string home_, data_, config_, elsewhere_, runtime_, display_;
   std::unique_ptr<Child> xvfb_;
+  std::unique_ptr<Child> corvella_;
+  std::string window_;
 };
+
+// A copy of a file of tests/fixtures.
+std::string copy_fixture(const std::string& fixture, const std::string& path) {
+  std::string bytes = testing_support::read_file(std::string(CORVELLA_FIXTURES) + "/" + fixture);
+  EXPECT_FALSE(bytes.empty()) << fixture;
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+  EXPECT_TRUE(out.good()) << path;
+  return path;
+}
 
 TEST_F(FirstRunTest, RunPressedInTheWindowChecksTheJobsFolderAndStoresTheRun) {
   const std::string photos = dir_.sub("Photos");
@@ -286,56 +355,19 @@ TEST_F(FirstRunTest, RunPressedInTheWindowChecksTheJobsFolderAndStoresTheRun) {
   }
   writeJob(photos);
 
-  Child corvella({CORVELLA_PROGRAM}, environment(), elsewhere_, dir_.sub("corvella.out"));
-  std::string window;
-  ASSERT_TRUE(wait_for([&] {
-    EXPECT_FALSE(corvella.poll()) << "corvella ended at start-up" << diagnostics();
-    if (corvella.poll()) return true;
-    std::vector<std::string> windows = corvellaWindows();
-    if (windows.size() == 1) window = windows[0];
-    return !window.empty();
-  })) << "the main window did not appear";
-  ASSERT_FALSE(window.empty());
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  ASSERT_NO_FATAL_FAILURE(runJob());
+  ASSERT_NO_FATAL_FAILURE(quitProgram());
 
-  const std::string db = data_ + "/Corvella/qx_main.sqlite3";
-  // The window takes keys once the File menu has answered one.
-  ASSERT_TRUE(openFileMenu(window, corvella)) << "the File menu did not open" << diagnostics();
-  ASSERT_TRUE(closeMenu());
-  ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "alt+r"}));
-  std::optional<std::vector<std::string>> runs;
-  bool box = false;
-  ASSERT_TRUE(wait_for([&] {
-    if (corvella.poll()) return true;
-    // A message box stops the run until it is answered: fail at once.
-    if ((box = corvellaWindows().size() > 1)) return true;
-    runs = query(db, "select job, status, num_processed, num_valid, num_invalid, num_indeterminate, num_error "
-                     "from run where stop_dt is not null");
-    return runs && !runs->empty();
-  })) << "the run did not end" << diagnostics();
-  ASSERT_FALSE(corvella.poll()) << diagnostics();
-  ASSERT_FALSE(box) << "a message box showed during the run" << diagnostics();
-  // Nothing asked the user anything: the main window is the only one.
-  EXPECT_EQ(corvellaWindows().size(), 1u) << "a message box is showing";
-
-  ASSERT_TRUE(openFileMenu(window, corvella)) << "the File menu did not open" << diagnostics();
-  ASSERT_TRUE(xdotool({"key", "x"}));
-  std::optional<int> status = corvella.wait();
-  ASSERT_TRUE(status) << "corvella did not quit through File-Exit";
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-      << "exit status " << *status << diagnostics();
-
-  runs = query(db, "select job, status, num_processed, num_valid, num_invalid, num_indeterminate, num_error from run");
-  ASSERT_TRUE(runs);
-  ASSERT_EQ(runs->size(), 1u);
-  EXPECT_EQ((*runs)[0], "Holiday|OK|9|6|3|0|0");
-  std::optional<std::vector<std::string>> details = query(db, "select path, code, type from detail");
-  ASSERT_TRUE(details);
+  std::vector<std::string> runs =
+      rows("select job, status, num_processed, num_valid, num_invalid, num_indeterminate, num_error from run");
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0], "Holiday|OK|9|6|3|0|0");
+  std::vector<std::string> details = rows("select path, code, type from detail");
   std::set<std::string> expected;
   for (const std::string& path : damaged) expected.insert(path + "|B|J");
-  EXPECT_EQ(std::set<std::string>(details->begin(), details->end()), expected);
-  std::optional<std::vector<std::string>> folders = query(db, "select path from folder");
-  ASSERT_TRUE(folders);
-  EXPECT_EQ(*folders, std::vector<std::string>{photos});
+  EXPECT_EQ(std::set<std::string>(details.begin(), details.end()), expected);
+  EXPECT_EQ(rows("select path from folder"), std::vector<std::string>{photos});
   // The log of this launch says it quit in order.
   EXPECT_NE(testing_support::read_file(data_ + "/CorvellaLog.txt").find("Quitting"), std::string::npos);
 }
@@ -365,6 +397,61 @@ TEST_F(FirstRunTest, CtrlQQuits) {
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "exit status " << *status << diagnostics();
   EXPECT_NE(testing_support::read_file(data_ + "/CorvellaLog.txt").find("Quitting"), std::string::npos);
+}
+
+TEST_F(FirstRunTest, WithDefaultOptionsDngFilesAreValidatedAndRawFilesSkippedWithoutABox) {
+  // A camera's card: JPEGs, DNGs (one cut short) and a raw file, which
+  // no converter here can judge.
+  const std::string card = dir_.sub("Card");
+  ASSERT_EQ(system(("mkdir -p '" + card + "'").c_str()), 0);
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(testing_support::write_jpeg(card + "/IMG_" + std::to_string(i) + ".JPG"));
+  const std::string dng = "dng/canon_eos_kissx4_magiclantern_uncompressed14bit_cfa.dng";
+  const std::string sound = copy_fixture(dng, card + "/IMG_0002.dng");
+  const std::string damaged = copy_fixture(dng, card + "/IMG_0003.DNG");
+  ASSERT_TRUE(testing_support::truncate_to(damaged, 0.5));
+  copy_fixture("raw/canon_eos300d_ciff_stripped.crw", card + "/IMG_0004.CRW");
+  writeJob(card, "");
+
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  ASSERT_NO_FATAL_FAILURE(runJob());
+  ASSERT_NO_FATAL_FAILURE(quitProgram());
+
+  EXPECT_EQ(rows("select status, num_processed, num_valid, num_invalid, num_indeterminate, num_error, num_skipped "
+                 "from run"),
+            std::vector<std::string>{"OK|5|3|1|0|0|1"});
+  EXPECT_EQ(rows("select path, code, type from detail"), std::vector<std::string>{damaged + "|B|D"});
+  std::vector<std::string> notes = rows("select data from note");
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("Valid JPEGs: 2\nValid DNGs: 1\n\nInvalid DNGs: 1\n"), std::string::npos) << notes[0];
+  EXPECT_NE(notes[0].find("\nSkipped Extensions:\n\tCRW: 1\n"), std::string::npos) << notes[0];
+}
+
+TEST_F(FirstRunTest, CheckHashFindsDamagedFilesThatHaveNoReference) {
+  // No reference is stored for any file: the sound ones are hash errors,
+  // the damaged ones invalid.
+  const std::string photos = dir_.sub("Photos");
+  ASSERT_EQ(system(("mkdir -p '" + photos + "'").c_str()), 0);
+  std::set<std::string> expected;
+  for (int i = 0; i < 2; ++i) {
+    const std::string sound = photos + "/IMG_" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(testing_support::write_jpeg(sound));
+    expected.insert(sound + "|H|J|no hash stored");
+    const std::string damaged = photos + "/damaged_" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(testing_support::write_jpeg(damaged, {320, 240}));
+    ASSERT_TRUE(testing_support::truncate_to(damaged, 0.4));
+    expected.insert(damaged + "|B|J|");
+  }
+  writeJob(photos, "CheckHashes\t1\nCheckStructure\t1\nMaxSubProcesses\t4\n");
+
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  ASSERT_NO_FATAL_FAILURE(runJob());
+  ASSERT_NO_FATAL_FAILURE(quitProgram());
+
+  EXPECT_EQ(rows("select status, num_processed, num_valid, num_invalid, num_indeterminate, num_error, num_hash "
+                 "from run"),
+            std::vector<std::string>{"OK|4|0|2|0|0|2"});
+  std::vector<std::string> details = rows("select path, code, type, message from detail");
+  EXPECT_EQ(std::set<std::string>(details.begin(), details.end()), expected);
 }
 
 }  // namespace

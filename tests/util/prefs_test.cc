@@ -48,39 +48,51 @@ TEST_F(PrefsTest, BooleansReadIntegersAndDecimalTextWithDefaults) {
 
 TEST_F(PrefsTest, WithoutASetEveryReaderGivesItsDefault) {
   Prefs empty;
-  EXPECT_TRUE(empty.GetVerifyRaws());
+  // No DNG converter here: raw files are not checked until a job says so,
+  // and DNG files have their own list, which the program validates itself.
+  EXPECT_FALSE(empty.GetVerifyRaws());
+  EXPECT_TRUE(empty.GetVerifyDNGs());
   EXPECT_TRUE(empty.GetNestedFolders());
   EXPECT_FALSE(empty.GetProcessNoExtension());
   EXPECT_EQ(empty.GetFolderCount(), 0);
-  EXPECT_STREQ(empty.GetExtensionsRAW(), pref_default::ExtensionsRAW);
-  EXPECT_STREQ(empty.GetExtensionsDNG(), "-xxx-");
+  EXPECT_STREQ(empty.GetExtensionsRAW(), "-CR2-CRW-DCR-KDC-MRW-NEF-ORF-PEF-RAF-RAW-SRF-X3F-EEF-ARW-SR2-MEF-IIQ-MOS-RW2-");
+  EXPECT_STREQ(empty.GetExtensionsDNG(), "-DNG-");
   EXPECT_EQ(empty.TypeByExtension("jpg"), kTypeJPEG);
+  EXPECT_EQ(empty.TypeByExtension("dng"), kTypeDNG);
 }
 
 TEST_F(PrefsTest, ShouldVerifyFollowsTheListsAndSwitches) {
   struct Case {
     const char* extension;
-    const char* off_switch;  // switched off for this case, or nullptr
+    const char* set_switch;  // a switch written for this case, or nullptr
+    int value;
     bool no_extension_on;
     bool expected;
   } cases[] = {
-      {"jpg", nullptr, false, true},        {"JPEG", nullptr, false, true},
-      {"jpg", "VerifyJPEGs", false, false}, {"tif", nullptr, false, true},
-      {"tiff", "VerifyTIFFs", false, false}, {"psd", nullptr, false, true},
-      {"psd", "VerifyPSDs", false, false},  {"cr2", nullptr, false, true},
-      {"cr2", "VerifyRaws", false, false},  {"dng", nullptr, false, true},
-      {"dng", "VerifyRaws", false, false},  // DNG is in the raw list by default
-      {"dng", "VerifyDNGs", false, true},   {"", nullptr, false, false},
-      {"", nullptr, true, true},            {"txt", nullptr, true, false},
-      {"jp", nullptr, false, false},        {"\xc3\xa9jpg", nullptr, false, false},
+      {"jpg", nullptr, 0, false, true},
+      {"JPEG", nullptr, 0, false, true},
+      {"jpg", "VerifyJPEGs", 0, false, false},
+      {"tif", nullptr, 0, false, true},
+      {"tiff", "VerifyTIFFs", 0, false, false},
+      {"psd", nullptr, 0, false, true},
+      {"psd", "VerifyPSDs", 0, false, false},
+      {"cr2", nullptr, 0, false, false},  // raw checking is off by default
+      {"cr2", "VerifyRaws", 1, false, true},
+      {"dng", nullptr, 0, false, true},
+      {"dng", "VerifyDNGs", 0, false, false},  // DNG has its own list, not the raw list
+      {"", nullptr, 0, false, false},
+      {"", nullptr, 0, true, true},
+      {"txt", nullptr, 0, true, false},
+      {"jp", nullptr, 0, false, false},
+      {"\xc3\xa9jpg", nullptr, 0, false, false},
   };
   for (const auto& c : cases) {
     PROPSET* s = propset_alloc(kPropCategory, "Case");
     prefs_.SetCurrent(s);
-    if (c.off_switch != nullptr) PropPutInt(s, c.off_switch, 0);
+    if (c.set_switch != nullptr) PropPutInt(s, c.set_switch, c.value);
     PropPutInt(s, "ProcessNoExtension", c.no_extension_on ? 1 : 0);
     EXPECT_EQ(prefs_.ShouldVerify(c.extension), c.expected)
-        << "'" << c.extension << "' off=" << (c.off_switch ? c.off_switch : "-");
+        << "'" << c.extension << "' " << (c.set_switch ? c.set_switch : "-") << "=" << c.value;
     PropSetFree(s);
   }
   prefs_.SetCurrent(set_);
@@ -90,13 +102,16 @@ TEST_F(PrefsTest, TypeByExtensionTestsDngBeforeRawAndIgnoresSwitches) {
   struct Case {
     const char* extension;
     int type;
-  } cases[] = {{"jpg", kTypeJPEG}, {"Tif", kTypeTIFF}, {"psd", kTypePSD}, {"dng", kTypeRaw},
-               {"nef", kTypeRaw},  {"txt", kTypeNone}, {"", kTypeNone},
-               {"xxx", kTypeNone}};  // the DNG list "-xxx-" is lower case: it matches nothing
+  } cases[] = {{"jpg", kTypeJPEG}, {"Tif", kTypeTIFF}, {"psd", kTypePSD}, {"dng", kTypeDNG},
+               {"nef", kTypeRaw},  {"txt", kTypeNone}, {"", kTypeNone}};
   PropPutInt(set_, "VerifyJPEGs", 0);
+  PropPutInt(set_, "VerifyDNGs", 0);
   for (const auto& c : cases) EXPECT_EQ(prefs_.TypeByExtension(c.extension), c.type) << c.extension;
-  PropPutStr(set_, "ExtensionsDNG", 0, "-DNG-");
+  // A job whose raw list holds DNG as well: the DNG list still wins.
+  PropPutStr(set_, "ExtensionsRAW", 0, "-NEF-DNG-");
   EXPECT_EQ(prefs_.TypeByExtension("dng"), kTypeDNG);
+  PropPutStr(set_, "ExtensionsDNG", 0, "-xxx-");
+  EXPECT_EQ(prefs_.TypeByExtension("dng"), kTypeRaw);
   PropPutInt(set_, "ExtensionsJPEG", 3);  // not text: an empty list
   EXPECT_EQ(prefs_.TypeByExtension("jpg"), kTypeNone);
 }

@@ -146,10 +146,25 @@ TEST_F(DngReaderTest, DamageAndNamesDecideTheRoadAndTheVerdict) {
   };
   for (const auto& c : cases) expect(dir_.write_file(c.name, c.bytes), c.verdict);
 
-  // A .dng name takes the converter road without the file being opened:
-  // a missing file answers like a present one.
-  expect(dir_.write_file("present.dng", sound), {'B', 'R'});
+  // A .dng name is no raw name: the file itself is validated, sound or
+  // damaged, and a missing one cannot be identified.
+  expect(dir_.write_file("sound.dng", sound), {'G', 'D'});
+  expect(dir_.write_file("sound-lossless.DNG", build_raw_dng(camera_raw_options(64, 64, true, true, 32, 32)).bytes),
+         {'G', 'D'});
+  expect(dir_.write_file("cut-samples.dng", sound.substr(0, image + 100)), {'B', 'D'});
+  expect(dir_.sub("absent.dng"), {'B', '?'}, "Could not open or identify");
+  expect_clean_exit();
+}
+
+TEST_F(DngReaderTest, ARawListThatHoldsDngSendsDngNamesToTheConverterRoad) {
+  // The raw list of the set "Default" as a job may store it: the name alone
+  // decides, without the file being opened.
+  dir_.write_file("props/QXMain/Default",
+                  "Version\t1\nDate\tMon Jan  1 00:00:00 2001\nExtensionsRAW\t-NEF-DNG-\nExtensionsDNG\t-xxx-\n");
+  start();
+  expect(dir_.write_file("present.dng", sound_cfa_dng()), {'B', 'R'});
   expect(dir_.sub("absent.dng"), {'B', 'R'});
+  expect(dir_.write_file("present.tif", sound_cfa_dng()), {'G', 'D'});
   expect_clean_exit();
   EXPECT_EQ(worker_->stderr_text().find("absent.dng"), std::string::npos);
 }

@@ -128,7 +128,8 @@ TEST_F(ReadersTest, IdentificationOrderRawListThenPsdThenSignatureThenExtension)
   } cases[] = {
       // A raw extension decides before any byte is read.
       {"photo.nef", [&](const std::string& n) { return jpeg(n); }, {'B', 'R'}, ""},
-      {"photo.dng", [&](const std::string& n) { return jpeg(n); }, {'B', 'R'}, ""},
+      // DNG is not a raw name: the content decides.
+      {"photo.dng", [&](const std::string& n) { return jpeg(n); }, {'G', 'J'}, ""},
       // ".psd" decides before any byte is read: the PSD checker says why not.
       {"really-jpeg.PSD", [&](const std::string& n) { return jpeg(n); }, {'B', 'P'},
        "Bad Signature (\xFF\xD8\xFF\xE0) -- should be 8BPS"},

@@ -29,6 +29,7 @@ const char* type_word(char type) {
   switch (type) {
     case 'D': return "DNG";
     case 'J': return "JPEG";
+    case 'P': return "PSD";
     case 'R': return "Raw";
     case 'T': return "TIFF";
     default: return "Unknown Type";

@@ -225,6 +225,7 @@ void RunEngine::verifyFolders() {
   digests_.stop();
   pending_digests_.clear();
   unwanted_answers_.clear();
+  unreferenced_.clear();
 }
 
 int RunEngine::walkCallback(const char* path, const struct stat*, int kind, const WalkInfo* info, void* user) {
@@ -325,19 +326,25 @@ bool RunEngine::verifyPath(const std::string& path) {
       log_printf("Cancelled");
       return false;
     }
-    if (!stored) {
+    if (!stored && !config_.check_structure) {
       settleDigestsForOutput();
       recorder_.recordResult(path, 'H', type, "no hash stored", "verify");
       return true;
     }
-    if (!digests_.submit(path, reference)) {
-      // Stop was pressed while the hashing threads were all taken.
-      showCancelMessage();
-      log_printf("Cancelled");
-      return false;
+    if (!stored) {
+      // Without a reference the file is still checked for damage: the
+      // worker's answer decides, and only a sound file is a hash error.
+      unreferenced_[path] = type;
+    } else {
+      if (!digests_.submit(path, reference)) {
+        // Stop was pressed while the hashing threads were all taken.
+        showCancelMessage();
+        log_printf("Cancelled");
+        return false;
+      }
+      pending_digests_[path] = PendingDigest{type, std::move(key), {}};
+      if (!config_.check_structure) return true;
     }
-    pending_digests_[path] = PendingDigest{type, std::move(key), {}};
-    if (!config_.check_structure) return true;
   } else if (!config_.check_structure) {
     recorder_.recordResult(path, 'G', type, "", "verify");
     return true;
@@ -489,6 +496,19 @@ void RunEngine::recordResult(const std::string& path, char code, char type, cons
     if (unwanted != unwanted_answers_.end()) {
       if (--unwanted->second == 0) unwanted_answers_.erase(unwanted);
       return;
+    }
+  }
+  if (!unreferenced_.empty()) {
+    auto unreferenced = unreferenced_.find(path);
+    if (unreferenced != unreferenced_.end()) {
+      char own_type = unreferenced->second;
+      unreferenced_.erase(unreferenced);
+      // Sound but without a reference: the hash error it always was, in
+      // place of the worker's answer (so counted once, and never stored).
+      if (code == 'G') {
+        recorder_.recordResult(path, 'H', own_type, "no hash stored", context);
+        return;
+      }
     }
   }
   recorder_.recordResult(path, code, type, message, context);

@@ -179,6 +179,10 @@ class RunEngine : private PoolSink, private RecorderServices, private MessageBox
   // Paths recorded as hash errors while a worker still owed their answer:
   // that many records for the path are dropped when they come.
   std::unordered_map<std::string, int> unwanted_answers_;
+  // Files without a stored reference that a worker checks, with the type
+  // letter of their extension: a 'G' answer for one is recorded as its hash
+  // error "no hash stored", any other answer as the worker gave it.
+  std::unordered_map<std::string, char> unreferenced_;
 
   // The current run.
   RunConfig config_;

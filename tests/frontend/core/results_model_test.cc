@@ -214,6 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"/p/c.nef", "C", "R", "worker died"},
                  {"/p/d.dng", "E", "D", "x"},
                  {"/p/e.psd", "O", "O", ""},
+                 {"/p/e2.psd", "B", "P", "bad section"},
                  {"/p/f", "S", "?", ""},
                  {"/p/g.jpg", "G", "J", ""}},
                 "Line one\nLine two",
@@ -221,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Status: Can't open folder (scheduled)\r\n\r\nRun Log:\r\n\r\nLine one\r\nLine two",
                 {"/p/a.tif", "   Hash Error - TIFF", "/p/b.jpg", "   Invalid - JPEG - Premature end of JPEG file",
                  "/p/c.nef", "   Indeterminate - Raw - worker died", "/p/d.dng", "   Error - DNG - x", "/p/e.psd",
-                 "   Unknown result - Unknown Type", "/p/f", "   Skipped - Unknown Type", "/p/g.jpg",
+                 "   Unknown result - Unknown Type", "/p/e2.psd", "   Invalid - PSD - bad section", "/p/f", "   Skipped - Unknown Type", "/p/g.jpg",
                  "   OK - JPEG"}}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 

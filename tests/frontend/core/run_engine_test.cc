@@ -470,6 +470,7 @@ TEST_F(RunEngineTest, AWorkerThatDiesGivesAnIndeterminateResultAndTheRunGoesOn) 
 
 TEST_F(RunEngineTest, ElevenRawFilesGoAsABatchOfTenThenOne) {
   for (int i = 0; i < 11; ++i) dir_.write_file("raw/" + std::to_string(10 + i) + ".cr2", "raw");
+  PropPutInt(prefs.Set(), "VerifyRaws", 1);
   auto c = config({dir_.sub("raw")});
   c.converter_path = "/bin/true";
   auto outcome = engine(fake_worker_path()).runVerification(c);
@@ -481,6 +482,52 @@ TEST_F(RunEngineTest, ElevenRawFilesGoAsABatchOfTenThenOne) {
   EXPECT_EQ(requests[0].mode, "/bin/true");
   EXPECT_EQ(requests[1].mode, "/bin/true");
   EXPECT_NE(outcome.summary.find("Valid Raws: 11\n"), std::string::npos) << outcome.summary;
+}
+
+// A copy of a file of tests/fixtures under the test's folder.
+std::string copy_fixture(const TempFolder& dir, const std::string& fixture, const std::string& name) {
+  std::string bytes = read_file(std::string(CORVELLA_FIXTURES) + "/" + fixture);
+  EXPECT_FALSE(bytes.empty()) << fixture;
+  return dir.write_file(name, bytes);
+}
+
+TEST_F(RunEngineTest, WithTheBuiltInOptionsDngFilesAreValidatedAndRawFilesSkipped) {
+  // No converter here: the worker validates DNG files itself, and camera
+  // raw files are skipped without a word.
+  jpeg("shoot/a.jpg");
+  copy_fixture(dir_, "dng/canon_eos_kissx4_magiclantern_uncompressed14bit_cfa.dng", "shoot/sound.dng");
+  std::string damaged =
+      copy_fixture(dir_, "dng/canon_eos_kissx4_magiclantern_uncompressed14bit_cfa.dng", "shoot/damaged.DNG");
+  ASSERT_TRUE(truncate_to(damaged, 0.5));
+  copy_fixture(dir_, "raw/canon_eos300d_ciff_stripped.crw", "shoot/IMG_0001.CRW");
+  auto c = config({dir_.sub("shoot")});
+  c.converter_path = dir_.sub("no-converter");
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "");
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{});
+  EXPECT_NE(outcome.summary.find("Total processed: 4\nTotal skipped: 1\nTotal hashes kept: 0 (not verified)\n"
+                                 "Total valid: 2\nTotal invalid: 1\nTotal indeterminate: 0\nTotal error: 0\n"
+                                 "Total hash error: 0\n\n"
+                                 "Valid JPEGs: 1\nValid DNGs: 1\n\nInvalid DNGs: 1\n"
+                                 "\nSkipped Extensions:\n\tCRW: 1\n"),
+            std::string::npos)
+      << outcome.summary;
+  auto details = rows("select path, code, type from detail");
+  ASSERT_EQ(details.size(), 1u);
+  EXPECT_EQ(text(details[0], 0) + "|" + text(details[0], 1) + text(details[0], 2), damaged + "|BD");
+}
+
+TEST_F(RunEngineTest, AJobThatChecksRawFilesWithoutAConverterStopsAtTheFirstOne) {
+  copy_fixture(dir_, "raw/canon_eos300d_ciff_stripped.crw", "raw/IMG_0001.CRW");
+  PropPutInt(prefs.Set(), "VerifyRaws", 1);
+  auto c = config({dir_.sub("raw")});
+  c.converter_path = dir_.sub("no-converter");
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "Converter set in Preferences does not exist.");
+  EXPECT_EQ(ui_.messages, (std::vector<std::string>{
+                              "Converter set in Preferences does not exist.\r\r(Verification cancelled.)",
+                              "Failed to give final work to subprocess\r\r(Verification cancelled.)",
+                              "Worked path not completed\r\r(Verification cancelled.)"}));
 }
 
 TEST_F(RunEngineTest, IdleWorkersServeTheNextRun) {
@@ -902,6 +949,48 @@ TEST_F(RunEngineTest, WithoutStructureChecksDigestOutcomesAreRecordedInWalkOrder
     at = found + line.size();
   }
   EXPECT_NE(outcome.summary.find("Total valid: 2\n"), std::string::npos) << outcome.summary;
+}
+
+TEST_F(RunEngineTest, WithHashAndStructureChecksAFileWithoutAReferenceIsStillCheckedForDamage) {
+  // Checked by corvex. Without a reference: a sound file is the hash error
+  // "no hash stored", a damaged one what the worker found. With a reference
+  // that differs: the hash error, whatever the worker found.
+  std::string sound = jpeg("p/sound.jpg");
+  std::string damaged = jpeg("p/damaged.jpg", 256);
+  ASSERT_TRUE(truncate_to(damaged, 0.5));
+  std::string altered = jpeg("p/altered.jpg", 256);
+  ASSERT_TRUE(truncate_to(altered, 0.5));
+  store_reference(db_, altered, dir_.sub("ref"), false);
+  std::string known = jpeg("p/known.jpg");
+  store_reference(db_, known, dir_.sub("p"), true);
+  auto c = config({dir_.sub("p")});
+  c.check_hashes = true;
+  auto outcome = engine(corvex_path()).runVerification(c);
+  EXPECT_EQ(outcome.status, "");
+  // Each file counted once, under one result.
+  EXPECT_NE(outcome.summary.find("Verification Checks: Hash and Structure \n\n"
+                                 "Total processed: 4\nTotal skipped: 0\nTotal hashes kept: 0 (not verified)\n"
+                                 "Total valid: 1\nTotal invalid: 1\nTotal indeterminate: 0\nTotal error: 0\n"
+                                 "Total hash error: 2\n\n"
+                                 "Valid JPEGs: 1\n\nInvalid JPEGs: 1\nHash Error JPEGs: 2\n"),
+            std::string::npos)
+      << outcome.summary;
+  auto details = rows("select path, code, type, message from detail order by path");
+  ASSERT_EQ(details.size(), 3u);
+  const std::vector<std::string> expected[] = {{altered, "H", "J", "hash comparison failed"},
+                                                {damaged, "B", "J", ""},
+                                                {sound, "H", "J", "no hash stored"}};
+  for (size_t i = 0; i < details.size(); ++i) {
+    for (size_t column = 0; column < 4; ++column) EXPECT_EQ(text(details[i], column), expected[i][column]) << i;
+  }
+  EXPECT_NE(run_log().find("Hash check error: " + sound + "\n\t(no hash stored)\n"), std::string::npos) << run_log();
+  EXPECT_NE(run_log().find("Probably invalid: " + damaged + "\n"), std::string::npos) << run_log();
+  EXPECT_EQ(run_log().find("Error finding worker match"), std::string::npos) << run_log();
+  auto run = rows("select num_processed, num_valid, num_invalid, num_hash from run");
+  ASSERT_EQ(run.size(), 1u);
+  EXPECT_EQ(text(run[0], 0) + text(run[0], 1) + text(run[0], 2) + text(run[0], 3), "4112");
+  // Nothing was stored: hashes are stored only when asked for.
+  EXPECT_EQ(rows("select key from hash_key").size(), 2u);
 }
 
 TEST_F(RunEngineTest, MaxInvalidZeroStopsAtTheFirstHashErrorWhileDigestsRunAside) {

@@ -44,8 +44,10 @@ TEST_F(MainWindowTest, FirstLaunchCreatesDefaultAndShowsItsOptions) {
   EXPECT_TRUE(box("IDC_STORE_INVALID_TIFF_HASHES")->isHidden());
   EXPECT_TRUE(box("IDC_VERIFY_DNGS")->isHidden());
   EXPECT_TRUE(box("IDC_VERIFY_JPEGS")->isChecked());
+  // Raw files need a converter, which a new installation lacks: off.
+  EXPECT_FALSE(box("IDC_VERIFY_RAWS")->isChecked());
   EXPECT_FALSE(box("IDC_TIF_IS_RAW")->isChecked());
-  EXPECT_TRUE(box("IDC_TIF_IS_RAW")->isEnabled());
+  EXPECT_FALSE(box("IDC_TIF_IS_RAW")->isEnabled());
   EXPECT_TRUE(box("IDC_UNLIMITED")->isChecked());
   EXPECT_TRUE(control<QLineEdit>("IDC_MAX_INVALID")->isHidden());
   EXPECT_EQ(control<QLineEdit>("IDC_MAX_INVALID")->text(), "100");
@@ -54,10 +56,12 @@ TEST_F(MainWindowTest, FirstLaunchCreatesDefaultAndShowsItsOptions) {
   EXPECT_FALSE(control<QLabel>("IDC_FOLDERS_HINT")->isHidden());
   EXPECT_THAT(shownLog(), HasSubstr("WARRANTY"));
   EXPECT_EQ(w.runLog().cap(), frontend::RunLog::kInitialCap);
-  // The default extension lists go into the job.
+  // The default extension lists go into the job; DNG has a list of its own.
   close();
   EXPECT_THAT(setText("Default"), HasSubstr("ExtensionsJPEG\t-JPG-JPEG-\n"));
-  EXPECT_THAT(setText("Default"), HasSubstr("ExtensionsRAW\t-CR2-"));
+  EXPECT_THAT(setText("Default"), HasSubstr("ExtensionsRAW\t-CR2-CRW-DCR-KDC-MRW-NEF-ORF-PEF-RAF-RAW-SRF-X3F-EEF-ARW-"
+                                            "SR2-MEF-IIQ-MOS-RW2-\n"));
+  EXPECT_THAT(setText("Default"), HasSubstr("ExtensionsDNG\t-DNG-\n"));
 }
 
 TEST_F(MainWindowTest, EveryControlHasItsId) {
@@ -160,6 +164,9 @@ TEST_F(MainWindowTest, StoreHashesTurnsHashCheckOffAndShowsItsCompanions) {
 
 TEST_F(MainWindowTest, TifIsRawFollowsVerifyRaws) {
   open();
+  EXPECT_FALSE(box("IDC_TIF_IS_RAW")->isEnabled());
+  box("IDC_VERIFY_RAWS")->click();
+  EXPECT_TRUE(box("IDC_TIF_IS_RAW")->isEnabled());
   box("IDC_TIF_IS_RAW")->click();
   EXPECT_TRUE(box("IDC_TIF_IS_RAW")->isChecked());
   box("IDC_VERIFY_RAWS")->click();
