@@ -197,6 +197,7 @@ bool run_examination(const char* path, ExaminerContext* context, ExamineMode mod
     context->owns_file = true;
   }
   context->state = new ExaminerState(context->file, &context->message, context->print);
+  context->state->maker_note_warnings = context->maker_note_warnings;
   return examine_header(context->state, mode);
 }
 

@@ -45,6 +45,7 @@ struct ExaminerState {
   TV_IFD* first = nullptr;  // owned, with every directory below it
   std::vector<uint8_t> scratch;  // the current entry's value
   PrintFn print;
+  bool maker_note_warnings = true;  // the context's
   uint64_t base = 0;  // where the TIFF structure starts; offsets count from here
 
   // Texts taken from the entries, cut to their size and always terminated.
@@ -76,6 +77,9 @@ struct ExaminerContext {
   const char* message = "OK";  // the failure that stopped the last examination
   ExaminerState* state = nullptr;  // owned
   PrintFn print = print_nothing;
+  // The maker-note decoders' warnings on standard error. A walk that must
+  // print nothing at all turns them off.
+  bool maker_note_warnings = true;
 };
 
 // A context over an open file that stays the caller's (or none), message "OK".

@@ -270,12 +270,17 @@ bool mn_starts_with(const MakerNoteContext& context, const char* prefix, size_t 
   return context.end >= length && memcmp(context.note, prefix, length) == 0;
 }
 
-void mn_warn(const char* text) { fprintf(stderr, "%s: %s\n", "(null)", text); }
+void mn_warn(const MakerNoteContext& context, const char* text) {
+  if (context.warnings) fprintf(stderr, "%s: %s\n", "(null)", text);
+}
 
-void mn_warn_detail(const char* text, const char* detail) { fprintf(stderr, "%s: %s (%s)\n", "(null)", text, detail); }
+void mn_warn_detail(const MakerNoteContext& context, const char* text, const char* detail) {
+  if (context.warnings) fprintf(stderr, "%s: %s (%s)\n", "(null)", text, detail);
+}
 
 void print_maker_notes(PrintFn print, const char* /*model*/, const uint8_t* note, uint32_t note_length,
-                       const char* make, bool big_endian, FILE* file, uint64_t tiff_base, MakerNoteFindings* findings) {
+                       const char* make, bool big_endian, FILE* file, uint64_t tiff_base, MakerNoteFindings* findings,
+                       bool warnings) {
   const bool has_make = make != nullptr && make[0] != '\0';
   print("\n\tMaker Notes for %s\n", has_make ? make : "?");
   const MakerRow* row = has_make ? find_maker(make) : nullptr;
@@ -286,6 +291,7 @@ void print_maker_notes(PrintFn print, const char* /*model*/, const uint8_t* note
   }
   if (findings != nullptr) ++findings->count;
   MakerNoteContext context{note, note == nullptr ? 0 : note_length, big_endian};
+  context.warnings = warnings;
   MakerNoteDirectory directory;
   if (!row->reader(&context, &directory)) {
     print("\t\t[Error interpreting Maker Notes.]\n");

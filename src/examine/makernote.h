@@ -20,7 +20,8 @@ struct MakerNoteFindings {
 // big_endian is the byte order of the file's TIFF structure; file is the
 // file under examination, in which TIFF offsets count from tiff_base. The
 // file position may be moved. Fills *findings (actuations and serial are
-// cleared by the caller before each call).
+// cleared by the caller before each call). The decoders' warnings go to
+// standard error unless warnings is false.
 void print_maker_notes(PrintFn print, const char* model, const uint8_t* note, uint32_t note_length,
                        const char* make, bool big_endian, FILE* file, uint64_t tiff_base,
-                       MakerNoteFindings* findings);
+                       MakerNoteFindings* findings, bool warnings = true);

@@ -27,13 +27,13 @@ bool read_asahi_directory(MakerNoteContext* context, MakerNoteDirectory* out) {
     if (mn_starts_with(*context, "AOC\0  ", 6)) {
       context->big_endian = true;
     } else if (!mn_starts_with(*context, "AOC\0\0\0", 6)) {
-      mn_warn("Asahi maker note version not supported");
+      mn_warn(*context, "Asahi maker note version not supported");
       return false;
     }
     return mn_read_directory(*context, 6, &kAsahiTable, out);
   }
   if (context->end < 2 || get_u16(context->note, context->big_endian) < 10) {
-    mn_warn("Asahi maker note version not supported");
+    mn_warn(*context, "Asahi maker note version not supported");
     return false;
   }
   context->big_endian = true;

@@ -38,7 +38,7 @@ bool read_casio_directory(MakerNoteContext* context, MakerNoteDirectory* out) {
   if (mn_starts_with(*context, "QVC\0\0\0", 6)) {
     // Only three text tags of the newer notes are known; they are still
     // printed.
-    mn_warn("Casio maker note version not supported");
+    mn_warn(*context, "Casio maker note version not supported");
     return mn_read_directory(*context, 6, &kCasioQvcTable, out);
   }
   return mn_read_directory(*context, 0, &kCasioTable, out);

@@ -31,6 +31,7 @@ struct MakerNoteContext {
   uint32_t end;  // the note's length
   bool big_endian;
   uint32_t base = 0;
+  bool warnings = true;  // false: the warnings below are dropped
 };
 
 // One directory of a maker note. Only the first directory of a chain is
@@ -52,11 +53,11 @@ struct MakerNoteDirectory {
 bool mn_read_directory(const MakerNoteContext& context, uint32_t position, const MakerTagTable* table,
                        MakerNoteDirectory* out);
 
-// Warnings of the decoders, on standard error: "<program>: text" and
-// "<program>: text (detail)". No program name is set, so the name part
-// reads "(null)".
-void mn_warn(const char* text);
-void mn_warn_detail(const char* text, const char* detail);
+// Warnings of the decoders, on standard error unless the context's
+// warnings are off: "<program>: text" and "<program>: text (detail)". No
+// program name is set, so the name part reads "(null)".
+void mn_warn(const MakerNoteContext& context, const char* text);
+void mn_warn_detail(const MakerNoteContext& context, const char* text, const char* detail);
 
 // True when the note starts with the length bytes of prefix (which may
 // hold zero bytes).

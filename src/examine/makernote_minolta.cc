@@ -24,12 +24,12 @@ bool read_minolta_directory(MakerNoteContext* context, MakerNoteDirectory* out) 
   // Notes of the "+M" kind, and notes that do not start with a plausible
   // entry count, are of a layout this decoder does not know.
   if (mn_starts_with(*context, "+M\0", 3) || context->end < 2) {
-    mn_warn("Minolta maker note version not supported");
+    mn_warn(*context, "Minolta maker note version not supported");
     return false;
   }
   const uint16_t first = get_u16(context->note, context->big_endian);
   if (first < 2 || first > 255) {
-    mn_warn("Minolta maker note version not supported");
+    mn_warn(*context, "Minolta maker note version not supported");
     return false;
   }
   return mn_read_directory(*context, 0, &kMinoltaTable, out);

@@ -70,14 +70,14 @@ bool read_nikon_directory(MakerNoteContext* context, MakerNoteDirectory* out) {
   const uint16_t version = context->end >= 8 ? get_u16(context->note + 6, true) : 0;
   if (version == 0x0100) return mn_read_directory(*context, 8, &kNikon1Table, out);
   if (version != 0x0200 && version != 0x0210) {
-    mn_warn("Nikon maker note version not supported");
+    mn_warn(*context, "Nikon maker note version not supported");
     return false;
   }
   // The second format carries a TIFF header of its own at byte 10; the
   // directory's offset and every offset in it count from that header.
   constexpr uint32_t kHeader = 10;
   if (context->end < kHeader + 8) {
-    mn_warn("invalid Nikon TIFF header");
+    mn_warn(*context, "invalid Nikon TIFF header");
     return false;
   }
   const uint8_t* header = context->note + kHeader;
@@ -87,11 +87,11 @@ bool read_nikon_directory(MakerNoteContext* context, MakerNoteDirectory* out) {
   } else if (header[0] == 'I' && header[1] == 'I') {
     big_endian = false;
   } else {
-    mn_warn("invalid Nikon TIFF header");
+    mn_warn(*context, "invalid Nikon TIFF header");
     return false;
   }
   if (get_u16(header + 2, big_endian) != 42) {
-    mn_warn("invalid Nikon TIFF header");
+    mn_warn(*context, "invalid Nikon TIFF header");
     return false;
   }
   const uint64_t position = uint64_t{kHeader} + get_u32(header + 4, big_endian);

@@ -28,7 +28,7 @@ constexpr MakerTagTable kPanasonicTable = maker_tag_table(kPanasonicSorted);
 
 bool read_panasonic_directory(MakerNoteContext* context, MakerNoteDirectory* out) {
   if (!mn_starts_with(*context, "Panasonic\0\0\0", 12)) {
-    mn_warn("Maker note format not supported");
+    mn_warn(*context, "Maker note format not supported");
     return false;
   }
   return mn_read_directory(*context, 12, &kPanasonicTable, out);

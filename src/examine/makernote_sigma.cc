@@ -38,7 +38,7 @@ constexpr MakerTagTable kSigmaTable = maker_tag_table(kSigmaSorted);
 
 bool read_sigma_directory(MakerNoteContext* context, MakerNoteDirectory* out) {
   if (!mn_starts_with(*context, "SIGMA\0\0\0", 8) && !mn_starts_with(*context, "FOVEON\0\0", 8)) {
-    mn_warn("Sigma maker note version not supported");
+    mn_warn(*context, "Sigma maker note version not supported");
     return false;
   }
   return mn_read_directory(*context, 10, &kSigmaTable, out);

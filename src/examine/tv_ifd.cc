@@ -459,7 +459,7 @@ bool read_ifd_entry(TV_IFD* dir, const uint8_t entry[12], bool stop_after_exif, 
       found.actuations = 0;
       found.serial[0] = '\0';
       print_maker_notes(print, state->model, dir->maker_note.data(), static_cast<uint32_t>(dir->maker_note.size()),
-                        state->make, big_endian, state->file, state->base, &found);
+                        state->make, big_endian, state->file, state->base, &found, state->maker_note_warnings);
       found.serial[sizeof found.serial - 1] = '\0';
       char actuations[16];
       snprintf(actuations, sizeof actuations, "%u", found.actuations);

@@ -100,6 +100,9 @@ RequestRead read_request(RequestInput& in, Request* request) {
   request_list_clear();
   request->count = 0;
   request->mode.clear();
+  // An answer to a failed read of the count names no path: the last line
+  // belongs to the request before.
+  request->last_line.clear();
 
   unsigned char bytes[4];
   size_t got = in.take(reinterpret_cast<char*>(bytes), sizeof bytes);

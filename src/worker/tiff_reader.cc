@@ -47,17 +47,39 @@ constexpr uint16_t kTagTileOffsets = 324;
 constexpr uint16_t kTagJpegInterchangeFormat = 513;
 constexpr uint16_t kTagJpegInterchangeFormatLength = 514;
 
-// Set when libtiff's JPEG or old-JPEG codec, or the JPEG library beneath
-// it, warns: compressed data that decoded only after the library patched
-// over damage (a premature end, a corrupt Huffman code). Such a warning
-// fails the file as it fails a JPEG file; the library's other warnings
-// (unknown tags and the like) do not. One check at a time runs per process.
+// Set when a warning of the library reports damaged compressed data: data
+// that decoded only after the JPEG library patched over the damage (a
+// premature end, a corrupt Huffman code). Such a warning fails the file as
+// it fails a JPEG file, on whichever page it comes. One check at a time
+// runs per process.
 bool g_codec_warning = false;
 
-bool is_jpeg_codec_module(const char* module) {
-  if (module == nullptr) return false;
-  return strcmp(module, "JPEGLib") == 0 || strcmp(module, "LibJpeg") == 0 || strncmp(module, "JPEG", 4) == 0 ||
-         strncmp(module, "OJPEG", 5) == 0;
+// The beginnings of the warnings that report damaged compressed data:
+// libjpeg's (libtiff's JPEG and old-JPEG codecs pass them on as they stand)
+// and the codecs' own. Warnings are told apart by their text, not by the
+// codec that gives them: the same codecs also warn about tags they have
+// put right (subsampling values taken from the JPEG data, a last strip
+// taller than the image, an old-JPEG file as such), and those warnings,
+// like unknown tags, pass.
+constexpr const char* kDamagedDataWarnings[] = {
+    "Corrupt JPEG data",      // bad Huffman or arithmetic code, premature end of a segment, a missing restart
+    "Premature end of JPEG",  // the strip's data ends early ("file" from libjpeg, "data" from old JPEG)
+    "Invalid SOS parameters for sequential JPEG",
+    "Inconsistent progression sequence",
+    "Application transferred too many scanlines",  // the strip's JPEG data holds fewer rows than the strip
+    "Improper JPEG strip/tile size",               // ... or is smaller than the strip in the first place
+    "Corrupt SOS marker in JPEG data",
+    "Corrupt DRI marker in JPEG data",
+    "Corrupt DQT marker in JPEG data",
+    "Corrupt DHT marker in JPEG data",
+    "Corrupt SOF marker in JPEG data",
+};
+
+bool reports_damaged_data(const char* text) {
+  for (const char* start : kDamagedDataWarnings) {
+    if (strncmp(text, start, strlen(start)) == 0) return true;
+  }
+  return false;
 }
 
 void TIFF_Error_Handler(const char* module, const char* format, va_list args) {
@@ -74,7 +96,7 @@ void TIFF_Warning_Handler(const char* module, const char* format, va_list args) 
   log_printf("WARNING from ImageReaderTIFF.cpp: %s", text);
   log_printf("TIFF_Warning_Handler\n");
   report(false, module != nullptr ? module : "", "%s", text);
-  if (is_jpeg_codec_module(module)) g_codec_warning = true;
+  if (reports_damaged_data(text)) g_codec_warning = true;
 }
 
 // A libtiff handle closed on every path.
@@ -420,13 +442,15 @@ bool ImageReaderTIFF::Verify() {
   log_printf("reading header from [%s]\n", path_);
   fclose(m_in);
   m_in = nullptr;
+  // Cleared before the first directory is read, so that its warnings count
+  // as those of every later directory do.
+  g_codec_warning = false;
   TiffHandle handle(path_);
   TIFF* tif = handle.get();
   if (tif == nullptr) {
     log_printf("TIFFOpen(%s) failed\n", path_);
     return false;
   }
-  g_codec_warning = false;
   // The main chain is walked once, link by link; after a directory's
   // sub-directories the walk goes back to it by its offset. The offsets
   // seen end a chain that loops back on itself.
@@ -480,7 +504,7 @@ bool ImageReaderTIFF::VerifyDirectory(void* handle) {
   // a row at a time.
   //
   // Large JPEG strips are the exception: they are read a row at a time, so
-  // that the first warning of the codec ends the check (a damaged strip
+  // that the first report of damaged data ends the check (a damaged strip
   // whose header announces vast dimensions would otherwise be decoded in
   // full). The codec hands out rows of subsampled YCbCr data once it
   // converts them to RGB.

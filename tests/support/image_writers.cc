@@ -87,7 +87,7 @@ void add_private_tag(TIFF* tif) {
   TIFFMergeFieldInfo(tif, info, 1);
 }
 
-bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool with_dng) {
+bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool with_dng, int page) {
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(o.samples));
@@ -99,6 +99,13 @@ bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool wit
     // The codec takes RGB rows and stores them as subsampled YCbCr.
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  }
+  const int subsampling = page >= 0 && static_cast<size_t>(page) < o.ycbcr_subsampling.size()
+                              ? o.ycbcr_subsampling[static_cast<size_t>(page)]
+                              : 2;
+  if (o.ycbcr && subsampling != 2) {
+    TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, static_cast<uint16_t>(subsampling),
+                 static_cast<uint16_t>(subsampling));
   }
   if (o.private_tag) TIFFSetField(tif, kPrivateTag, "private");
   if (with_dng) {
@@ -134,6 +141,9 @@ bool write_page(TIFF* tif, const TiffOptions& o, int width, int height, bool wit
       }
     }
   }
+  // The codec has taken the subsampling for the page's strips; the tag
+  // itself is left out of the directory.
+  if (o.ycbcr) TIFFUnsetField(tif, TIFFTAG_YCBCRSUBSAMPLING);
   return true;
 }
 
@@ -149,11 +159,11 @@ bool write_tiff(const std::string& path, const TiffOptions& o) {
       std::vector<uint64_t> placeholders(static_cast<size_t>(o.sub_directories), 0);
       TIFFSetField(tif, TIFFTAG_SUBIFD, static_cast<uint16_t>(o.sub_directories), placeholders.data());
     }
-    ok = write_page(tif, o, o.width, o.height, d == 0 && o.dng_version) && TIFFWriteDirectory(tif);
+    ok = write_page(tif, o, o.width, o.height, d == 0 && o.dng_version, d) && TIFFWriteDirectory(tif);
     if (d == 0) {
       // The SubIFDs follow the directory that announced them.
       for (int s = 0; ok && s < o.sub_directories; ++s) {
-        ok = write_page(tif, o, o.width / 2 + 1, o.height / 2 + 1, false) && TIFFWriteDirectory(tif);
+        ok = write_page(tif, o, o.width / 2 + 1, o.height / 2 + 1, false, -1) && TIFFWriteDirectory(tif);
       }
     }
   }
@@ -162,8 +172,13 @@ bool write_tiff(const std::string& path, const TiffOptions& o) {
 }
 
 bool find_strip(const std::string& path, int directory, uint32_t strip, StripPlace* place) {
+  // Quiet: the tests look for the warnings of the worker, not of this look.
+  TIFFErrorHandler warnings = TIFFSetWarningHandler(nullptr);
   TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (tif == nullptr) return false;
+  if (tif == nullptr) {
+    TIFFSetWarningHandler(warnings);
+    return false;
+  }
   // Link by link: going to a directory by its number walks the chain anew.
   bool ok = true;
   for (int d = 0; ok && d < directory; ++d) ok = TIFFReadDirectory(tif) != 0;
@@ -173,6 +188,7 @@ bool find_strip(const std::string& path, int directory, uint32_t strip, StripPla
     place->length = TIFFGetStrileByteCount(tif, strip);
   }
   TIFFClose(tif);
+  TIFFSetWarningHandler(warnings);
   return ok;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -42,6 +43,11 @@ struct TiffOptions {
   bool dng_version = false;  // DNGVersion 1.4.0.0 in the first directory
   bool private_tag = false;  // a tag the reading library does not know (65000, ASCII)
   bool ycbcr = false;        // with compression 7 and 3 samples: YCbCr, subsampled 2 x 2
+  // With ycbcr: each page's chroma subsampling in both directions, 1 (4:4:4)
+  // or 2 (4:2:0); pages not listed take 2. No page carries a
+  // YCbCrSubsampling tag, as many writers leave it out, so the reading
+  // library finds 4:4:4 pages from their JPEG data and says so.
+  std::vector<int> ycbcr_subsampling;
 };
 
 // compression may also be 7 (JPEG, with rows_per_strip a multiple of 8).

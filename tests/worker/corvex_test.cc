@@ -131,6 +131,31 @@ TEST_F(CorvexTest, BrokenRequestsGetOneErrorAnswer) {
   }
 }
 
+TEST_F(CorvexTest, AnErrorAnswerAfterAnEarlierRequestNamesOnlyWhatWasReadSinceIt) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* path;  // in the error answer
+  } cases[] = {
+      {"count cut short", std::string("\x01\x00", 2), ""},
+      {"negative count", std::string("\xff\xff\xff\xff", 4), ""},
+      {"path cut short", std::string("\x01\x00\x00\x00", 4) + "internal\n/cut/sho", "/cut/sho"},
+  };
+  for (const auto& c : cases) {
+    auto w = start();
+    ASSERT_TRUE(w->send_internal("/earlier/request.jpg")) << c.what;
+    auto first = w->read_answer();
+    ASSERT_TRUE(first) << c.what;
+    ASSERT_TRUE(w->send_bytes(c.bytes)) << c.what;
+    w->close_input();
+    auto answer = w->read_answer();
+    ASSERT_TRUE(answer) << c.what;
+    ASSERT_EQ(answer->size(), 1u) << c.what;
+    expect_record((*answer)[0], 'E', '?', c.path, "Error in Corvex reading stdin");
+    EXPECT_EQ(w->wait_exit(), 1) << c.what;
+  }
+}
+
 TEST_F(CorvexTest, APathCutInTwoByALineBreakIsRefusedNotChecked) {
   // "evil" is a sound JPEG; "evil\n00.jpg" is the file named. The request's
   // one path arrives as two lines: the worker must not answer for "evil".

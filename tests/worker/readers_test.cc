@@ -370,6 +370,85 @@ TEST_F(ReadersTest, DamagedJpegDataInsideATiffIsFound) {
   expect_verdict(check(tiff("private-tag-raw.tif", with_private)), {'G', 'T'}, "unknown tag, no compression");
 }
 
+TEST_F(ReadersTest, PagesOfMixedSubsamplingPassAndDamageFailsOnAnyPage) {
+  // YCbCr JPEG pages without a YCbCrSubsampling tag: the library puts the
+  // 4:4:4 pages right from their JPEG data and warns that it did. That
+  // warning is no damage, whichever page gives it; damaged JPEG data fails
+  // the file on whichever page it lies.
+  TiffOptions o;
+  o.compression = 7;
+  o.ycbcr = true;
+  o.width = 64;
+  o.height = 32;
+  o.rows_per_strip = 16;
+  const std::vector<int> layouts[] = {{1, 2}, {2, 1}, {1, 1}, {2, 2}, {2, 1, 2}};
+  for (const auto& layout : layouts) {
+    std::string name;
+    for (int s : layout) name += s == 1 ? "444-" : "420-";
+    o.directories = static_cast<int>(layout.size());
+    o.ycbcr_subsampling = layout;
+    expect_verdict(check(tiff(name + "sound.tif", o)), {'G', 'T'}, name + "sound");
+    for (int page = 0; page < o.directories; ++page) {
+      std::string what = name + "damaged-page-" + std::to_string(page + 1);
+      std::string path = tiff(what + ".tif", o);
+      StripPlace place;
+      ASSERT_TRUE(find_strip(path, page, 0, &place)) << what;
+      ASSERT_TRUE(overwrite(path, place.offset + place.length * 2 / 3, std::string("\xFF\xD9", 2))) << what;
+      expect_verdict(check(path), {'B', 'T'}, what);
+    }
+  }
+}
+
+// An old-style JPEG TIFF (compression 6) of one strip: the whole JPEG
+// stream, which JPEGInterchangeFormat also points at. No YCbCrSubsampling
+// tag, as the writers of such files often left it out.
+std::string old_style_jpeg_tiff(const std::string& jpeg, int width, int height) {
+  auto build = [&](uint32_t data_at) {
+    TiffBuilder b;
+    int d = b.add_ifd();
+    b.add_long(d, 256, {static_cast<uint32_t>(width)});
+    b.add_long(d, 257, {static_cast<uint32_t>(height)});
+    b.add_short(d, 258, {8, 8, 8});
+    b.add_short(d, 259, {6});
+    b.add_short(d, 262, {6});
+    b.add_long(d, 273, {data_at});
+    b.add_short(d, 277, {3});
+    b.add_long(d, 278, {static_cast<uint32_t>(height)});
+    b.add_long(d, 279, {static_cast<uint32_t>(jpeg.size())});
+    b.add_short(d, 284, {1});
+    b.add_long(d, 513, {data_at});
+    b.add_long(d, 514, {static_cast<uint32_t>(jpeg.size())});
+    return b.build();
+  };
+  std::string structure = build(0);
+  return build(static_cast<uint32_t>(structure.size())) + jpeg;
+}
+
+TEST_F(ReadersTest, OldStyleJpegTiffsPassUnlessTheirDataIsDamaged) {
+  // The old-JPEG codec warns about every such file, and about subsampling
+  // it takes from the JPEG data: no damage. Damaged data still fails.
+  struct Case {
+    const char* what;
+    int luma_sampling;
+    std::function<void(std::string*)> damage;
+    char code;
+  } cases[] = {
+      {"4:2:0", 2, [](std::string*) {}, 'G'},
+      {"4:4:4", 1, [](std::string*) {}, 'G'},
+      {"end of image inside the scan", 2,
+       [](std::string* bytes) { bytes->replace(bytes->size() * 3 / 4, 2, std::string("\xFF\xD9", 2)); }, 'B'},
+      {"4:4:4 cut short", 1, [](std::string* bytes) { bytes->resize(bytes->size() * 3 / 4); }, 'B'},
+  };
+  for (const auto& c : cases) {
+    JpegOptions o;
+    o.luma_h = o.luma_v = c.luma_sampling;
+    o.marker = JpegMarker::kNone;
+    std::string bytes = old_style_jpeg_tiff(read_file(jpeg(std::string(c.what) + ".jpg", o)), o.width, o.height);
+    c.damage(&bytes);
+    expect_verdict(check(dir_.write_file(std::string(c.what) + ".tif", bytes)), {c.code, 'T'}, c.what);
+  }
+}
+
 // A chain of `pages` 1 x 1 gray pages whose one-byte strips all read the
 // file's first byte; the strip of bad_page (when not -1) lies past the end.
 std::string chain_of_pages(int pages, int bad_page) {

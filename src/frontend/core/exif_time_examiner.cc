@@ -17,7 +17,12 @@ ExaminerExifTimeSource::~ExaminerExifTimeSource() {
 bool ExaminerExifTimeSource::exif_time_text(const char* path, std::string* out) {
   out->clear();
   std::lock_guard<std::mutex> lock(examiner_mutex());
-  if (context_ == nullptr) context_ = new_examiner_context(nullptr, print_nothing);
+  if (context_ == nullptr) {
+    context_ = new_examiner_context(nullptr, print_nothing);
+    // The walk runs for every file a run hashes: it says nothing, not even
+    // that a maker note is of a kind the decoders do not know.
+    context_->maker_note_warnings = false;
+  }
   bool ok = walk_file(path, context_, true);
   if (ok && context_->state != nullptr) {
     const ExaminerState& state = *context_->state;

@@ -78,7 +78,9 @@ bool RunRecorder::in_flight_contains(const std::string& path) const {
 void RunRecorder::recordResult(const std::string& path, char code, char type, const std::string& message,
                                const std::string& context) {
   std::string text = message;
-  bool store = (options_.store_hashes && code == 'G') || (code == 'B' && type == 'T' && options_.ignore_tiff_errors);
+  // Only a run that stores hashes stores any: a run that merely checks
+  // must never replace a reference, least of all with a damaged file's.
+  bool store = options_.store_hashes && (code == 'G' || (code == 'B' && type == 'T' && options_.ignore_tiff_errors));
   if (store) {
     if (services_.hash_store(path)) {
       ++counters_.hashes_stored;

@@ -10,17 +10,23 @@
 #include <map>
 #include <string>
 
+#include "examine/examiner.h"
 #include "frontend/core/database.h"
 #include "frontend/core/exif_time.h"
 #include "frontend/core/hash_context.h"
 #include "frontend/core/hash_key.h"
 #include "platform/files.h"
+#include "support/makernote_builder.h"
 #include "support/temp_folder.h"
 
 namespace {
 
 using namespace frontend;
 
+using testing_support::casio_qvc_note;
+using testing_support::maker_note_jpeg;
+using testing_support::MakerNoteBuilder;
+using testing_support::plain_note;
 using testing_support::TempFolder;
 
 const char* const kAbcDigest =
@@ -115,6 +121,35 @@ TEST(ExifTimeTest, TheExaminerReadsTheTimesOfACameraJpeg) {
   EXPECT_EQ(text, "2001:09:15 18:11:27");
   EXPECT_FALSE(source.exif_time_text(CORVELLA_FIXTURES "/jpeg/missing.jpg", &text));
   EXPECT_EQ(text, "");
+}
+
+TEST(ExifTimeTest, TheWalkForTheExifTimePrintsNothingAboutMakerNotes) {
+  // Maker notes of kinds the decoders warn about: a newer Casio note and an
+  // Asahi note whose byte-order mark is unknown.
+  MakerNoteBuilder casio;
+  casio.add_ascii(8194, "ab");
+  MakerNoteBuilder asahi(true);
+  asahi.add_short(1, {1}).add_short(2, {2});
+  TempFolder dir;
+  const std::string files[] = {
+      dir.write_file("casio.jpg", maker_note_jpeg("CASIO", casio_qvc_note(casio))),
+      dir.write_file("asahi.jpg", maker_note_jpeg("Asahi", std::string("AOC\0MM", 6) + plain_note(asahi))),
+  };
+  ExaminerExifTimeSource source;
+  for (const std::string& path : files) {
+    std::string text;
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(source.exif_time_text(path.c_str(), &text)) << path;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << path;
+  }
+  // The examiner's other walks still warn.
+  ExaminerContext* context = new_examiner_context(nullptr, print_nothing);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(walk_file(files[0].c_str(), context, true));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "(null): Casio maker note version not supported\n");
+  free_examiner_context(context);
 }
 
 TEST(HashKeyTest, TheBaseNameFollowsTheLastSlash) {

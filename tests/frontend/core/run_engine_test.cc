@@ -617,6 +617,40 @@ TEST_F(RunEngineTest, HashesStoredThenCheckedAfterMovingRenamingAndAltering) {
 }
 
 
+TEST_F(RunEngineTest, ARunThatDoesNotStoreHashesLeavesADamagedTiffsReferenceAlone) {
+  TiffOptions o;
+  o.compression = 8;
+  std::string path = dir_.sub("t/page.tif");
+  platform::make_folders(dir_.sub("t"));
+  ASSERT_TRUE(write_tiff(path, o));
+  auto store = config({dir_.sub("t")});
+  store.store_hashes = true;
+  auto& e = engine(corvex_path());
+  auto stored = e.runVerification(store);
+  EXPECT_NE(stored.summary.find("Total valid: 1 (1 hashes stored)\n"), std::string::npos) << stored.summary;
+  auto reference = rows("select key, hex(hash) from hash_key");
+  ASSERT_EQ(reference.size(), 1u);
+
+  // Damaged in place: same name, size and times, so the same key.
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  StripPlace strip;
+  ASSERT_TRUE(find_strip(path, 0, 0, &strip));
+  ASSERT_TRUE(zero_bytes(path, strip.offset, strip.length));
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+
+  // Invalid TIFFs would have their hashes stored, but this run stores none.
+  auto check = config({dir_.sub("t")});
+  check.ignore_tiff_errors = true;
+  auto checked = e.runVerification(check);
+  EXPECT_NE(checked.summary.find("Total invalid: 1\n"), std::string::npos) << checked.summary;
+  auto after = rows("select key, hex(hash) from hash_key");
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(text(after[0], 0), text(reference[0], 0));
+  EXPECT_EQ(text(after[0], 1), text(reference[0], 1));
+}
+
 TEST_F(RunEngineTest, AStoppedRunIsStoredAsCancelled) {
   for (int i = 0; i < 6; ++i) jpeg("stop/" + std::to_string(10 + i) + ".jpg");
   // One worker: the second file waits for the first file's answer, so at

@@ -143,6 +143,18 @@ TEST_F(RunRecorderTest, InvalidTiffsGetHashesWhenTiffErrorsAreIgnored) {
   EXPECT_EQ(s.find("are different"), std::string::npos);
 }
 
+TEST_F(RunRecorderTest, WithoutStoreHashesNothingIsStoredWhateverTheTiffOption) {
+  RecorderOptions o;
+  o.ignore_tiff_errors = true;
+  recorder_.start_run(o);
+  take_and_record("/ok.tif", 'G', 'T');
+  take_and_record("/bad.tif", 'B', 'T', "Failed to read scanline");
+  EXPECT_TRUE(services_.stored.empty());
+  std::string s = recorder_.buildSummary();
+  EXPECT_NE(s.find("Total valid: 1\nTotal invalid: 1\n"), std::string::npos) << s;
+  EXPECT_EQ(s.find("Store Hashes for Invalid TIFFs"), std::string::npos) << s;
+}
+
 TEST_F(RunRecorderTest, MissingStoresShowTheDifferenceLine) {
   RecorderOptions o;
   o.store_hashes = true;
