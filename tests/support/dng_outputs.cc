@@ -3,12 +3,14 @@
 // negative written back:
 //
 //   dng_outputs [--stage1 P] [--stage2 P] [--stage3 P] [--tiff P] [--dng P]
-//               [--size N] [--four-color] FILE...
+//               [--size N] [--four-color] [--verbose] FILE...
 //
 // Each file is validated with the XMP toolkit started before and stopped
 // after it, as the worker's DNG reader does. A path is used once per run:
 // the first file that reaches its step writes it. Standard error carries the
-// validation's lines; standard output one line per file, "<result> <file>".
+// validation's lines; standard output one line per file, "<result> <file>",
+// after the structure dumps of the file's parse when --verbose turns them on
+// (the worker never does: its standard output is its result channel).
 // The exit status is the first non-zero result (as the system keeps its low
 // byte; 1 when that byte is 0), 0 when every file passed, and 2 for a wrong
 // command line.
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "dng/core/dng_errors.h"
+#include "dng/parse/dng_tag_dumps.h"
 #include "dng/parse/dng_validate.h"
 #include "dng/parse/xmp_toolkit.h"
 
@@ -30,7 +33,7 @@ int usage(const char* message) {
   std::fprintf(stderr,
                "dng_outputs: %s\n"
                "usage: dng_outputs [--stage1 P] [--stage2 P] [--stage3 P] [--tiff P] [--dng P] [--size N] "
-               "[--four-color] FILE...\n",
+               "[--four-color] [--verbose] FILE...\n",
                message);
   return 2;
 }
@@ -78,6 +81,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(arg, "--four-color") == 0) {
       validate_four_color = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--verbose") == 0) {
+      dng_verbose = true;
       continue;
     }
     if (i + 1 >= argc) return usage((std::string(arg) + " needs a value").c_str());

@@ -1,8 +1,10 @@
 #include "dng/parse/dng_exif.h"
 
+#include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -115,6 +117,262 @@ dng_unsigned_ratio fnumber_ratio(double f) {
   return r;
 }
 
+namespace {
+
+void dump_version_bytes(const char* name, uint32_t v) {
+  std::printf("%s: %u.%u.%u.%u\n", name, v >> 24, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+// ExifVersion and its kin hold four ASCII digits ("0230").
+void dump_version_text(const char* name, uint32_t v) {
+  std::printf("%s: ", name);
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const uint32_t c = (v >> shift) & 0xFF;
+    std::printf("%c", c >= 32 && c <= 126 ? static_cast<char>(c) : '.');
+  }
+  std::printf("\n");
+}
+
+void dump_value_name(const char* name, dng_value_kind kind, uint32_t value) {
+  std::printf("%s: %s\n", name, tag_value_name(kind, value));
+}
+
+void dump_real(const char* name, const char* format, double value) {
+  std::printf("%s: ", name);
+  std::printf(format, value);
+  std::printf("\n");
+}
+
+// An APEX aperture value as the f-number it stands for.
+void dump_aperture(const char* name, double apex) { std::printf("%s: f/%0.1f\n", name, std::exp2(apex / 2.0)); }
+
+void dump_flash(uint32_t flash) {
+  std::printf("Flash: %u\n", flash);
+  std::printf((flash & 1) != 0 ? "    Flash fired\n" : "    Flash did not fire\n");
+  switch ((flash >> 1) & 3) {
+    case 2: std::printf("    Strobe return light not detected\n"); break;
+    case 3: std::printf("    Strobe return light detected\n"); break;
+    default: break;
+  }
+  switch ((flash >> 3) & 3) {
+    case 1: std::printf("    Compulsory flash firing\n"); break;
+    case 2: std::printf("    Compulsory flash suppression\n"); break;
+    case 3: std::printf("    Auto mode\n"); break;
+    default: break;
+  }
+  if ((flash & 0x20) != 0) std::printf("    No flash function\n");
+  if ((flash & 0x40) != 0) std::printf("    Red-eye reduction supported\n");
+}
+
+// "%0.1f-%0.1f mm" (or one length when both ends agree) and the f-numbers
+// at the two ends in the same way.
+void dump_lens_info(const dng_unsigned_ratio (&info)[4]) {
+  const double shortest = info[0].ToReal(), longest = info[1].ToReal();
+  const double f_short = info[2].ToReal(), f_long = info[3].ToReal();
+  std::printf("LensInfo: ");
+  if (shortest == longest) {
+    std::printf("%0.1f mm", shortest);
+  } else {
+    std::printf("%0.1f-%0.1f mm", shortest, longest);
+  }
+  if (f_short == f_long) {
+    std::printf(" f/%0.1f\n", f_short);
+  } else {
+    std::printf(" f/%0.1f-%0.1f\n", f_short, f_long);
+  }
+}
+
+void dump_ratio_triple(const char* name, const dng_unsigned_ratio (&r)[3]) {
+  std::printf("%s: %0.4f %0.4f %0.4f\n", name, r[0].ToReal(), r[1].ToReal(), r[2].ToReal());
+}
+
+void dump_uints(const char* name, const uint32_t* values, uint32_t count) {
+  std::printf("%s:", name);
+  for (uint32_t i = 0; i < count; ++i) std::printf(" %u", values[i]);
+  std::printf("\n");
+}
+
+void dump_date_line(const char* name, const dng_calendar_time& date_time) {
+  std::printf("%s: ", name);
+  dump_date_time(date_time);
+  std::printf("\n");
+}
+
+// One tag just taken by the object, printed from what it now holds. The
+// APEX tags print their own value, read again from the entry (it was read
+// whole a moment ago), since the object keeps only the exposure time and
+// f-number it implies.
+void dump_exif_tag(const dng_exif& x, dng_stream& stream, uint32_t parent, uint32_t tag, uint32_t type,
+                   uint32_t count, uint32_t position) {
+  const char* name = tag_code_name(parent, tag);
+  auto own_value = [&] {
+    stream.SeekForRead(position);
+    return stream.TagValueAsReal64(type);
+  };
+  if (parent == dng_parent_gps) {
+    switch (tag) {
+      case 0: dump_version_bytes(name, x.gps_version_id); return;
+      case 1: dump_text_line(name, x.gps_latitude_ref); return;
+      case 2: dump_ratio_triple(name, x.gps_latitude); return;
+      case 3: dump_text_line(name, x.gps_longitude_ref); return;
+      case 4: dump_ratio_triple(name, x.gps_longitude); return;
+      case 5: std::printf("%s: %u\n", name, x.gps_altitude_ref); return;
+      case 6: dump_real(name, "%0.2f", x.gps_altitude.ToReal()); return;
+      case 7: dump_ratio_triple(name, x.gps_time_stamp); return;
+      case 8: dump_text_line(name, x.gps_satellites); return;
+      case 9: dump_text_line(name, x.gps_status); return;
+      case 10: dump_text_line(name, x.gps_measure_mode); return;
+      case 11: dump_real(name, "%0.2f", x.gps_dop.ToReal()); return;
+      case 12: dump_text_line(name, x.gps_speed_ref); return;
+      case 13: dump_real(name, "%0.2f", x.gps_speed.ToReal()); return;
+      case 14: dump_text_line(name, x.gps_track_ref); return;
+      case 15: dump_real(name, "%0.2f", x.gps_track.ToReal()); return;
+      case 16: dump_text_line(name, x.gps_img_direction_ref); return;
+      case 17: dump_real(name, "%0.2f", x.gps_img_direction.ToReal()); return;
+      case 18: dump_text_line(name, x.gps_map_datum); return;
+      case 19: dump_text_line(name, x.gps_dest_latitude_ref); return;
+      case 20: dump_ratio_triple(name, x.gps_dest_latitude); return;
+      case 21: dump_text_line(name, x.gps_dest_longitude_ref); return;
+      case 22: dump_ratio_triple(name, x.gps_dest_longitude); return;
+      case 23: dump_text_line(name, x.gps_dest_bearing_ref); return;
+      case 24: dump_real(name, "%0.2f", x.gps_dest_bearing.ToReal()); return;
+      case 25: dump_text_line(name, x.gps_dest_distance_ref); return;
+      case 26: dump_real(name, "%0.2f", x.gps_dest_distance.ToReal()); return;
+      case 27: dump_text_line(name, x.gps_processing_method); return;
+      case 28: dump_text_line(name, x.gps_area_information); return;
+      case 29: dump_text_line(name, x.gps_date_stamp); return;
+      case 30: std::printf("%s: %u\n", name, x.gps_differential); return;
+      default: return;
+    }
+  }
+  if (parent == dng_parent_interop) {
+    switch (tag) {
+      case 1: dump_text_line(name, x.interoperability_index); return;
+      case 2: dump_version_text(name, x.interoperability_version); return;
+      case 4096: dump_text_line(name, x.related_image_file_format); return;
+      case 4097: std::printf("%s: %u\n", name, x.related_image_width); return;
+      case 4098: std::printf("%s: %u\n", name, x.related_image_length); return;
+      default: return;
+    }
+  }
+  switch (tag) {
+    case 270: dump_text_line(name, x.image_description); return;
+    case 271: dump_text_line(name, x.make); return;
+    case 272: dump_text_line(name, x.model); return;
+    case 305: dump_text_line(name, x.software); return;
+    case 315: dump_text_line(name, x.artist); return;
+    case 306: dump_date_line(name, x.date_time); return;
+    case 33405:
+    case 50735: dump_text_line(name, x.camera_serial_number); return;
+    case 33432:
+      std::printf("%s: ", name);
+      dump_string(x.copyright);
+      if (!x.copyright2.Empty()) {
+        std::printf(" ");
+        dump_string(x.copyright2);
+      }
+      std::printf("\n");
+      return;
+    case 37398: dump_version_bytes(name, x.tiff_ep_standard_id); return;
+    case 50736: dump_lens_info(x.lens_info); return;
+    case 37390:
+    case 41486: dump_real(name, "%0.2f", x.focal_plane_x_resolution.ToReal()); return;
+    case 37391:
+    case 41487: dump_real(name, "%0.2f", x.focal_plane_y_resolution.ToReal()); return;
+    case 37392:
+    case 41488: dump_value_name(name, dng_value_kind::resolution_unit, x.focal_plane_resolution_unit); return;
+    case 37399:
+    case 41495: dump_value_name(name, dng_value_kind::sensing_method, x.sensing_method); return;
+    case 33423:
+      if (type == dng_type_ascii) {
+        dump_text_line(name, x.battery_level_text);
+      } else {
+        dump_real(name, "%0.1f", x.battery_level.ToReal());
+      }
+      return;
+    case 33434:
+      std::printf("%s: ", name);
+      dump_exposure_time(x.exposure_time.ToReal());
+      std::printf("\n");
+      return;
+    case 33437: std::printf("%s: f/%0.1f\n", name, x.f_number.ToReal()); return;
+    case 34850: dump_value_name(name, dng_value_kind::exposure_program, x.exposure_program); return;
+    case 34855: dump_uints(name, x.iso_speed_ratings, std::min(count, 3u)); return;
+    case 34858:
+      std::printf("%s:", name);
+      if (count >= 1) std::printf(" %d", x.date_time_original_zone);
+      if (count >= 2) std::printf(" %d", x.date_time_zone);
+      std::printf("\n");
+      return;
+    case 34859: std::printf("%s: %u\n", name, x.self_timer_mode); return;
+    case 36864: dump_version_text(name, x.exif_version); return;
+    case 40960: dump_version_text(name, x.flash_pix_version); return;
+    case 36867: dump_date_line(name, x.date_time_original); return;
+    case 36868: dump_date_line(name, x.date_time_digitized); return;
+    case 37121:
+      std::printf("%s:", name);
+      for (int shift = 24; shift >= 0; shift -= 8) {
+        std::printf(" %s", tag_value_name(dng_value_kind::components_configuration,
+                                          (x.components_configuration >> shift) & 0xFF));
+      }
+      std::printf("\n");
+      return;
+    case 37122: dump_real(name, "%0.2f", x.compressed_bits_per_pixel.ToReal()); return;
+    case 37377:
+      std::printf("%s: ", name);
+      dump_exposure_time(std::exp2(-own_value()));
+      std::printf("\n");
+      return;
+    case 37378: dump_aperture(name, own_value()); return;
+    case 37379: dump_real(name, "%0.2f", x.brightness_value.ToReal()); return;
+    case 37380: dump_real(name, "%+0.2f", x.exposure_bias_value.ToReal()); return;
+    case 37381: dump_aperture(name, x.max_aperture_value.ToReal()); return;
+    case 37382: dump_real(name, "%0.2f m", x.subject_distance.ToReal()); return;
+    case 37383: dump_value_name(name, dng_value_kind::metering_mode, x.metering_mode); return;
+    case 37384: dump_value_name(name, dng_value_kind::light_source, x.light_source); return;
+    case 37385: dump_flash(x.flash); return;
+    case 37386: dump_real(name, "%0.1f mm", x.focal_length.ToReal()); return;
+    case 37393: std::printf("%s: %u\n", name, x.image_number); return;
+    case 37396:
+    case 41492: dump_uints(name, x.subject_area, std::min(x.subject_area_count, 4u)); return;
+    case 37397:
+    case 41493: dump_real(name, "%0.1f", x.exposure_index.ToReal()); return;
+    case 37510: dump_text_line(name, x.user_comment); return;
+    case 37520: dump_text_line(name, x.subsec_time); return;
+    case 37521: dump_text_line(name, x.subsec_time_original); return;
+    case 37522: dump_text_line(name, x.subsec_time_digitized); return;
+    case 40961: dump_value_name(name, dng_value_kind::color_space, x.color_space); return;
+    case 40962: std::printf("%s: %u\n", name, x.pixel_x_dimension); return;
+    case 40963: std::printf("%s: %u\n", name, x.pixel_y_dimension); return;
+    case 41728: dump_value_name(name, dng_value_kind::file_source, x.file_source); return;
+    case 41729: dump_value_name(name, dng_value_kind::scene_type, x.scene_type); return;
+    case 41730:
+      std::printf("%s:\n", name);
+      dump_cfa_pattern(x.cfa_pattern, x.cfa_repeat_pattern_rows, x.cfa_repeat_pattern_cols);
+      return;
+    case 41985: dump_value_name(name, dng_value_kind::custom_rendered, x.custom_rendered); return;
+    case 41986: dump_value_name(name, dng_value_kind::exposure_mode, x.exposure_mode); return;
+    case 41987: dump_value_name(name, dng_value_kind::white_balance, x.white_balance); return;
+    case 41988: dump_real(name, "%0.2f", x.digital_zoom_ratio.ToReal()); return;
+    case 41989: std::printf("%s: %u mm\n", name, x.focal_length_in_35mm_film); return;
+    case 41990: dump_value_name(name, dng_value_kind::scene_capture_type, x.scene_capture_type); return;
+    case 41991: dump_value_name(name, dng_value_kind::gain_control, x.gain_control); return;
+    case 41992: dump_value_name(name, dng_value_kind::contrast, x.contrast); return;
+    case 41993: dump_value_name(name, dng_value_kind::saturation, x.saturation); return;
+    case 41994: dump_value_name(name, dng_value_kind::contrast, x.sharpness); return;
+    case 41996: dump_value_name(name, dng_value_kind::subject_distance_range, x.subject_distance_range); return;
+    case 42016:
+      std::printf("%s: <", name);
+      for (uint8_t b : x.image_unique_id.data) std::printf("%02x", b);
+      std::printf(">\n");
+      return;
+    case 42240: dump_real(name, "%0.2f", x.gamma.ToReal()); return;
+    default: return;
+  }
+}
+
+}  // namespace
+
 bool dng_exif::ReadTag(dng_stream& stream, dng_shared* shared, uint32_t parent, bool is_main_ifd,
                        uint32_t tag, uint32_t type, uint32_t count, uint32_t position) {
   bool taken = false;
@@ -138,10 +396,7 @@ bool dng_exif::ReadTag(dng_stream& stream, dng_shared* shared, uint32_t parent, 
   if (!taken && parent == dng_parent_interop) {
     taken = ReadInteropTag(stream, shared, parent, tag, type, count, position);
   }
-  if (taken && dng_verbose) {
-    again();
-    dump_tag_values(stream, tag_type_name(type), parent, tag, type, count);
-  }
+  if (taken && dng_verbose) dump_exif_tag(*this, stream, parent, tag, type, count, position);
   return taken;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -10,9 +11,11 @@
 #include "dng/core/dng_host.h"
 #include "dng/core/dng_stream.h"
 #include "dng/core/dng_tag_types.h"
+#include "dng/parse/dng_parse_limits.h"
 #include "dng/parse/dng_read_image.h"
 #include "dng/parse/dng_shared.h"
 #include "dng/parse/dng_tag_checks.h"
+#include "dng/parse/dng_tag_dumps.h"
 #include "dng/parse/dng_tag_extent.h"
 #include "dng/parse/dng_tag_names.h"
 
@@ -44,6 +47,19 @@ double max_sample_value(uint32_t bits) { return std::ldexp(1.0, static_cast<int>
 
 void error(const char* message, uint32_t parent) { report_dng_error(message, parent_ifd_name(parent)); }
 
+// The line of a tag with count values of which the object keeps four:
+// "name:" and " %u" per value, those past the fourth taken as the fourth
+// when repeats (BitsPerSample and SampleFormat, whose later values must
+// equal it), else left out. At most the dump limit of values are shown; the
+// rest are counted on a line of their own, as the value dump does.
+void dump_uint_list(const char* name, const uint32_t (&values)[4], uint32_t count, bool repeats) {
+  const uint32_t shown = std::min(count, repeats ? std::max(dng_dump_limit, 4u) : 4u);
+  std::printf("%s:", name);
+  for (uint32_t i = 0; i < shown; ++i) std::printf(" %u", values[std::min(i, 3u)]);
+  std::printf("\n");
+  if (shown < count) std::printf("    ... %u more entries\n", count - shown);
+}
+
 }  // namespace
 
 std::unique_ptr<dng_ifd> dng_host::NewIFD() {
@@ -56,7 +72,12 @@ std::unique_ptr<dng_ifd> dng_host::NewIFD() {
 
 bool dng_ifd::ReadTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_t type, uint32_t count,
                       uint32_t value_position) {
-  (void)value_position;
+  if (!StoreTag(stream, parent, tag, type, count)) return false;
+  if (dng_verbose) DumpTag(stream, parent, tag, type, count, value_position);
+  return true;
+}
+
+bool dng_ifd::StoreTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_t type, uint32_t count) {
   switch (tag) {
     case 254:
       check_tag_type(parent, tag, type, dng_type_long);
@@ -352,6 +373,145 @@ bool dng_ifd::ReadTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_
     }
     default:
       return false;
+  }
+}
+
+// The dump prints what the fields now hold; only the offset, byte-count,
+// SubIFD, table and delta lists are read again from the value, through the
+// bounded value dump.
+void dng_ifd::DumpTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_t type, uint32_t count,
+                      uint32_t value_position) const {
+  const char* name = tag_code_name(parent, tag);
+  // A list given as ASCII (a wrong type, which only warned) shows as its
+  // bytes: read as a text it could warn or end the parse where the quiet
+  // parse does not.
+  auto values = [&](const char* label, uint32_t shown_type) {
+    stream.SeekForRead(value_position);
+    dump_tag_values(stream, label, parent, tag, shown_type == dng_type_ascii ? dng_type_byte : shown_type, count);
+  };
+  auto ratios = [&](const char* format, const dng_unsigned_ratio& h, const dng_unsigned_ratio& v) {
+    std::printf(format, name, h.ToReal(), v.ToReal());
+  };
+  switch (tag) {
+    case 254:
+      std::printf("%s: %s\n", name, tag_value_name(dng_value_kind::new_subfile_type, new_subfile_type));
+      break;
+    case 256: std::printf("%s: %u\n", name, image_width); break;
+    case 257: std::printf("%s: %u\n", name, image_length); break;
+    case 258:
+    case 339:
+      // Values past the fourth equal it, or the read would have thrown.
+      dump_uint_list(name, tag == 258 ? bits_per_sample : sample_format, count, true);
+      break;
+    case 259:
+      std::printf("%s: %s\n", name, tag_value_name(dng_value_kind::compression, compression));
+      break;
+    case 262:
+      std::printf("%s: %s\n", name,
+                  tag_value_name(dng_value_kind::photometric_interpretation, photometric_interpretation));
+      break;
+    case 266: std::printf("%s: %u\n", name, fill_order); break;
+    case 273:
+    case 324: values("Offset", type); break;
+    case 279:
+    case 325: values("Count", type); break;
+    case 274:
+      std::printf("%s: %s\n", name, tag_value_name(dng_value_kind::orientation, orientation));
+      break;
+    case 277: std::printf("%s: %u\n", name, samples_per_pixel); break;
+    case 278:
+    case 323: std::printf("%s: %u\n", name, tile_length); break;
+    case 282: std::printf("%s: %0.2f\n", name, x_resolution); break;
+    case 283: std::printf("%s: %0.2f\n", name, y_resolution); break;
+    case 284: std::printf("%s: %u\n", name, planar_configuration); break;
+    case 296:
+      std::printf("%s: %s\n", name, tag_value_name(dng_value_kind::resolution_unit, resolution_unit));
+      break;
+    case 317: std::printf("%s: %u\n", name, predictor); break;
+    case 322: std::printf("%s: %u\n", name, tile_width); break;
+    case 330: values("IFD", dng_type_long); break;
+    case 338: dump_uint_list(name, extra_samples, count, false); break;
+    case 347: std::printf("%s: count = %u, offset = %u\n", name, jpeg_tables_count, jpeg_tables_position); break;
+    case 513: std::printf("%s: %u\n", name, jpeg_interchange_format); break;
+    case 514: std::printf("%s: %u\n", name, jpeg_interchange_format_length); break;
+    case 529:
+      std::printf("%s: R = %0.3f, G = %0.3f, B = %0.3f\n", name, ycbcr_coefficient_r, ycbcr_coefficient_g,
+                  ycbcr_coefficient_b);
+      break;
+    case 530: std::printf("%s: H = %u, V = %u\n", name, ycbcr_sub_sample_h, ycbcr_sub_sample_v); break;
+    case 531: std::printf("%s: %u\n", name, ycbcr_positioning); break;
+    case 532:
+      std::printf("%s:", name);
+      for (double v : reference_black_white) std::printf(" %0.1f", v);
+      std::printf("\n");
+      break;
+    case 33421:
+      std::printf("%s: Rows = %u, Cols = %u\n", name, cfa_repeat_pattern_rows, cfa_repeat_pattern_cols);
+      break;
+    case 33422:
+      std::printf("%s:\n", name);
+      dump_cfa_pattern(cfa_pattern, cfa_repeat_pattern_rows, cfa_repeat_pattern_cols);
+      break;
+    case 50710:
+      std::printf("%s:", name);
+      for (uint32_t i = 0; i < count && i < 4; ++i) {
+        std::printf(" %s", tag_value_name(dng_value_kind::cfa_color, cfa_plane_color[i]));
+      }
+      std::printf("\n");
+      break;
+    case 50711:
+      std::printf("%s: %s\n", name, tag_value_name(dng_value_kind::cfa_layout, cfa_layout));
+      break;
+    case 50712: values("Table", type); break;
+    case 50713:
+      std::printf("%s: Rows = %u, Cols = %u\n", name, black_level_repeat_rows, black_level_repeat_cols);
+      break;
+    case 50714:
+      // Taken only with a repeat of 1..8 x 1..8 and 1..4 samples.
+      std::printf("%s:", name);
+      if (black_level_repeat_rows == 1 && black_level_repeat_cols == 1) {
+        for (uint32_t s = 0; s < samples_per_pixel; ++s) std::printf(" %0.2f", black_level[0][0][s]);
+        std::printf("\n");
+        break;
+      }
+      std::printf("\n");
+      for (uint32_t s = 0; s < samples_per_pixel; ++s) {
+        if (samples_per_pixel > 1) std::printf("    Sample: %u\n", s);
+        for (uint32_t r = 0; r < black_level_repeat_rows; ++r) {
+          std::printf("   ");
+          for (uint32_t c = 0; c < black_level_repeat_cols; ++c) std::printf(" %8.2f", black_level[r][c][s]);
+          std::printf("\n");
+        }
+      }
+      break;
+    case 50715:
+    case 50716: values("Delta", type); break;
+    case 50717:
+      std::printf("%s:", name);
+      for (uint32_t i = 0; i < count && i < 4; ++i) std::printf(" %0.0f", white_level[i]);
+      std::printf("\n");
+      if (count > 4) std::printf("    ... %u more entries\n", count - 4);
+      break;
+    case 50718: ratios("%s: H = %0.4f V = %0.4f\n", default_scale_h, default_scale_v); break;
+    case 50719: ratios("%s: H = %0.2f V = %0.2f\n", default_crop_origin_h, default_crop_origin_v); break;
+    case 50720: ratios("%s: H = %0.2f V = %0.2f\n", default_crop_size_h, default_crop_size_v); break;
+    case 50733: std::printf("%s: %u\n", name, bayer_green_split); break;
+    case 50737: std::printf("%s: %0.2f\n", name, chroma_blur_radius.ToReal()); break;
+    case 50738: std::printf("%s: %0.2f\n", name, anti_alias_strength.ToReal()); break;
+    case 50780: std::printf("%s: %0.4f\n", name, best_quality_scale.ToReal()); break;
+    case 50829:
+      std::printf("%s: T = %d L = %d B = %d R = %d\n", name, active_area.top, active_area.left, active_area.bottom,
+                  active_area.right);
+      break;
+    case 50830:
+      std::printf("%s: %u\n", name, masked_areas_count);
+      for (uint32_t j = 0; j < masked_areas_count; ++j) {
+        const dng_box& a = masked_area[j];
+        std::printf("    Area [%u]: T = %d L = %d B = %d R = %d\n", j, a.top, a.left, a.bottom, a.right);
+      }
+      break;
+    default:
+      break;
   }
 }
 

@@ -146,4 +146,11 @@ class dng_ifd {
   bool lossless_jpeg_bug16 = false;
   uint32_t this_ifd_offset = 0;
   uint32_t next_ifd_offset = 0;
+
+ private:
+  // ReadTag in two steps: the values into the fields, then, with
+  // dng_verbose on, one dump of the taken tag to standard output.
+  bool StoreTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_t type, uint32_t count);
+  void DumpTag(dng_stream& stream, uint32_t parent, uint32_t tag, uint32_t type, uint32_t count,
+               uint32_t value_position) const;
 };

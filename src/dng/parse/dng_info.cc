@@ -273,7 +273,7 @@ void dng_info::ReadTag(dng_host& host, dng_stream& stream, dng_exif* exif_object
   stream.SeekForRead(vp);
   if (dng_verbose) {
     std::printf("*");
-    dump_tag_values(stream, nullptr, parent, tag, type, count, tag_type_name(type));
+    dump_tag_values(stream, tag_type_name(type), parent, tag, type, count);
   } else if (type == dng_type_ascii) {
     dng_text scratch;
     read_string_tag(stream, parent, tag, count, scratch, false, true);

@@ -19,6 +19,15 @@ constexpr uint32_t k_xmp_line_columns = 127;
 
 uint32_t value_limit() { return std::max<uint32_t>(dng_dump_limit, 4); }
 
+// Bytes between the stream's position and its end: a dump shows no more
+// than these, so a count that runs past the end of a hostile file prints
+// what is there instead of raising a verdict the quiet parse would not.
+uint32_t bytes_left(dng_stream& stream) {
+  const uint32_t length = stream.TotalLength();
+  const uint32_t position = stream.Position();
+  return position < length ? length - position : 0;
+}
+
 bool printable(uint32_t c) { return c >= 32 && c <= 126; }
 
 }  // namespace
@@ -44,7 +53,8 @@ void dump_tag_values(dng_stream& stream, const char* label, uint32_t parent, uin
       } else {
         std::printf(" %s =", label);
       }
-      const uint32_t shown = std::min(count, value_limit());
+      const uint32_t in_stream = bytes_left(stream) / tag_type_size(type);
+      const uint32_t shown = std::min({count, value_limit(), in_stream});
       for (uint32_t i = 0; i < shown; ++i) {
         if (list) {
           std::printf("\n    %s [%u] = ", label, i);
@@ -78,7 +88,7 @@ void dump_tag_values(dng_stream& stream, const char* label, uint32_t parent, uin
       return;
     }
     default:
-      if (count == 1 && (type == dng_type_byte || type == dng_type_undefined)) {
+      if (count == 1 && (type == dng_type_byte || type == dng_type_undefined) && bytes_left(stream) >= 1) {
         std::printf(" %s = %u\n", tag_type_name(type), stream.GetUInt8());
         return;
       }
@@ -91,7 +101,7 @@ void dump_tag_values(dng_stream& stream, const char* label, uint32_t parent, uin
 
 void dump_hex_ascii(dng_stream& stream, uint32_t count) {
   const uint32_t shown = static_cast<uint32_t>(
-      std::min<uint64_t>(count, uint64_t{dng_dump_limit} * k_hex_line_bytes));
+      std::min<uint64_t>({count, uint64_t{dng_dump_limit} * k_hex_line_bytes, bytes_left(stream)}));
   for (uint32_t line = 0; line < shown; line += k_hex_line_bytes) {
     uint8_t bytes[k_hex_line_bytes];
     const uint32_t n = std::min(k_hex_line_bytes, shown - line);
@@ -112,6 +122,7 @@ void dump_hex_ascii(dng_stream& stream, uint32_t count) {
 }
 
 void dump_xmp(dng_stream& stream, uint32_t count) {
+  count = std::min(count, bytes_left(stream));
   uint32_t column = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t c = stream.GetUInt8();
@@ -161,6 +172,22 @@ void dump_string(const dng_text& text) {
     }
   }
   std::printf("\"");
+}
+
+void dump_text_line(const char* name, const dng_text& text) {
+  std::printf("%s: ", name);
+  dump_string(text);
+  std::printf("\n");
+}
+
+void dump_cfa_pattern(const uint8_t (&pattern)[8][8], uint32_t rows, uint32_t cols) {
+  for (uint32_t r = 0; r < rows && r < 8; ++r) {
+    std::printf("    ");
+    for (uint32_t c = 0; c < cols && c < 8; ++c) {
+      std::printf("%-9s", tag_value_name(dng_value_kind::cfa_color, pattern[r][c]));
+    }
+    std::printf("\n");
+  }
 }
 
 void dump_matrix(const dng_matrix& matrix) {

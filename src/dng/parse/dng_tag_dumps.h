@@ -32,6 +32,13 @@ void dump_xmp(dng_stream& stream, uint32_t count);
 // points.
 void dump_string(const dng_text& text);
 
+// "name: " and the quoted text, on a line of its own.
+void dump_text_line(const char* name, const dng_text& text);
+
+// One line per pattern row: "    " and each colour's name padded to 9
+// columns. rows and cols are held to the pattern's 8 x 8.
+void dump_cfa_pattern(const uint8_t (&pattern)[8][8], uint32_t rows, uint32_t cols);
+
 void dump_matrix(const dng_matrix& matrix);
 void dump_vector(const dng_vector& vector);
 void dump_date_time(const dng_calendar_time& date_time);
