@@ -98,3 +98,12 @@ const dng_color_space*& validate_render_space() {
   static const dng_color_space* space = &dng_space_sRGB::Instance();
   return space;
 }
+
+namespace {
+
+// Fetched when the program starts: the sRGB space is built then, not inside
+// the first rendering. Both objects are function statics, so nothing here
+// depends on the order in which other files are initialised.
+[[maybe_unused]] const dng_color_space* const render_space_at_start = validate_render_space();
+
+}  // namespace

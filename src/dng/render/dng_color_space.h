@@ -68,6 +68,7 @@ class dng_space_GrayGamma22 : public dng_color_space {
 };
 
 // The colour space of the rendered TIFF that DNG validation writes when
-// asked to: the sRGB space until a caller sets another. The space is fetched
-// on the first call, which therefore builds it.
+// asked to: the sRGB space until a caller sets another. An initialiser of
+// this library fetches it when the program starts, which therefore builds
+// the sRGB space before main runs.
 const dng_color_space*& validate_render_space();
