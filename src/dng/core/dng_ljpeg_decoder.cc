@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "dng/core/dng_errors.h"
+#include "dng/core/dng_limits.h"
 #include "dng/core/dng_spooler.h"
 #include "dng/core/dng_stream.h"
 
@@ -342,6 +343,30 @@ void ljpeg_decoder::ResyncAtRestart() {
   next_restart_ = (next_restart_ + 1) & 7;
 }
 
+void ljpeg_decoder::CheckDataLeftOver() {
+  // Whole bytes already in the bit buffer, then data bytes still before the
+  // marker (or the end of the stream) that ends the data; a stuffed 0xFF
+  // 0x00 pair is one data byte, and 0xFF fill bytes belong to the marker.
+  uint32_t left = bits_ / 8;
+  if (!at_marker_ && !at_end_) {
+    const uint32_t start = stream_.Position();
+    uint32_t position = start;
+    while (left <= ljpeg_max_data_left_over && position < stream_end_) {
+      uint32_t c = stream_.GetUInt8();
+      ++position;
+      if (c == 0xFF) {
+        if (position >= stream_end_) break;
+        uint32_t next = stream_.GetUInt8();
+        ++position;
+        if (next != 0) break;
+      }
+      ++left;
+    }
+    stream_.SeekForRead(start);
+  }
+  if (left > ljpeg_max_data_left_over) bad_format();
+}
+
 void ljpeg_decoder::DecodeAllRows() {
   if (scan_count_ == 0) return;
   uint32_t row_bytes = width_ * scan_count_ * 2;
@@ -370,6 +395,7 @@ void ljpeg_decoder::DecodeAllRows() {
     spooler_.Spool(row, row_bytes);
     current ^= 1;
   }
+  CheckDataLeftOver();
 }
 
 void ljpeg_decode_to_spooler(dng_stream& stream, dng_spooler& spooler, uint64_t minimum_bytes,
