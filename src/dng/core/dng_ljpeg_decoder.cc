@@ -343,6 +343,16 @@ void ljpeg_decoder::ResyncAtRestart() {
   next_restart_ = (next_restart_ + 1) & 7;
 }
 
+void ljpeg_decoder::CheckSampleRange(const uint16_t* row) const {
+  // A sound encoder's samples fit the frame's precision, and the decoder
+  // gives back exactly the encoder's samples; a larger one comes from
+  // damaged data.
+  if (precision_ >= 16) return;
+  uint32_t all = 0;
+  for (uint32_t i = 0, n = width_ * scan_count_; i < n; ++i) all |= row[i];
+  if ((all >> precision_) != 0) bad_format();
+}
+
 void ljpeg_decoder::CheckDataLeftOver() {
   // Whole bytes already in the bit buffer, then data bytes still before the
   // marker (or the end of the stream) that ends the data; a stuffed 0xFF
@@ -375,6 +385,7 @@ void ljpeg_decoder::DecodeAllRows() {
 
   DecodeFirstRow(rows_[0]);
   if (restarts) --rows_left_;
+  CheckSampleRange(rows_[0]);
   spooler_.Spool(rows_[0], row_bytes);
   uint32_t current = 1;
   for (uint32_t y = 1; y < height_; ++y) {
@@ -392,6 +403,7 @@ void ljpeg_decoder::DecodeAllRows() {
         DecodeRow(row, above);
       }
     }
+    CheckSampleRange(row);
     spooler_.Spool(row, row_bytes);
     current ^= 1;
   }

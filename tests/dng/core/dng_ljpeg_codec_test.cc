@@ -297,14 +297,20 @@ TEST(LosslessJpeg, SoundVariationsAllDecode) {
   }
   {
     Hand h;  // category 16 with the quirk clear: no extra bits, +32768
+    h.precision = 16;
     h.data = pack({{16, 5}, {0, 5}, {0, 5}, {0, 5}});
-    cases.push_back({"category 16 quirk clear", h, false, {128 + 32768, 128 + 32768, 128 + 32768, 128 + 32768}});
+    cases.push_back({"category 16 quirk clear", h, false, {0, 0, 0, 0}});
   }
   {
     Hand h;  // category 16 with the quirk set: 16 extra bits are consumed
+    h.precision = 16;
     h.data = pack({{16, 5}, {0x8000, 16}, {1, 5}, {1, 1}, {0, 5}, {0, 5}});
-    cases.push_back({"category 16 quirk set", h, true,
-                     {128 + 32768, 128 + 32768 + 1, 128 + 32768, 128 + 32768}});
+    cases.push_back({"category 16 quirk set", h, true, {0, 1, 0, 0}});
+  }
+  {
+    Hand h;  // the largest and the smallest sample of the precision
+    h.data = pack({{8, 5}, {127, 8}, {8, 5}, {255, 8}, {0, 5}, {0, 5}});
+    cases.push_back({"samples at both ends of the precision", h, false, {0, 255, 0, 0}});
   }
   {
     Hand h;  // a point transform as large as the precision: first predictor 0
@@ -416,6 +422,9 @@ TEST(LosslessJpeg, HostileStreamsGiveTheirCodes) {
                      h.tables = Hand::table(0, 18);
                      h.data = pack({{17, 5}, {0, 5}, {0, 5}, {0, 5}});
                    }),
+                   dng_code_bad_format});
+  cases.push_back({"a sample above the frame's precision",
+                   with([](Hand& h) { h.data = pack({{8, 5}, {128, 8}, {0, 5}, {0, 5}, {0, 5}}); }),
                    dng_code_bad_format});
   cases.push_back({"data ending at a marker too early", with([](Hand& h) { h.data = {0x00}; }), dng_code_bad_format});
   cases.push_back({"extra bits past the marker", with([](Hand& h) { h.data = pack({{0, 5}, {0, 5}, {0, 5}, {9, 5}}); h.data.pop_back(); }),
