@@ -168,8 +168,8 @@ void dng_read_image::CheckImageData(const dng_ifd& ifd, dng_stream& stream, cons
           fail(dng_code_end_of_file);
         }
         if (uncompressed && stored < need) {
-          std::snprintf(message, sizeof message, "%s %llu holds %llu bytes, fewer than its samples take (%llu)",
-                        kind, static_cast<unsigned long long>(index), static_cast<unsigned long long>(stored),
+          std::snprintf(message, sizeof message, "%s %llu holds %llu of the %llu bytes its samples take", kind,
+                        static_cast<unsigned long long>(index), static_cast<unsigned long long>(stored),
                         static_cast<unsigned long long>(need));
           fail(dng_code_bad_format);
         }

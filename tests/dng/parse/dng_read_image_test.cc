@@ -352,16 +352,16 @@ TEST(ReadImage, CheckImageDataRefusesDataTheFileCannotHold) {
        [](Written& w) { w.file.resize(w.ifd.tile_offset[3] + w.ifd.tile_byte_count[3] / 2); },
        dng_code_end_of_file, line("Tile 3 runs past the end of the file (IFD 0)")},
       {"uncompressed byte count 0", plain, [](Written& w) { w.ifd.tile_byte_count[0] = 0; }, dng_code_bad_format,
-       line("Strip 0 holds 0 bytes, fewer than its samples take (512) (IFD 0)")},
+       line("Strip 0 holds 0 of the 512 bytes its samples take (IFD 0)")},
       {"uncompressed byte count 1", plain, [](Written& w) { w.ifd.tile_byte_count[0] = 1; }, dng_code_bad_format,
-       line("Strip 0 holds 1 bytes, fewer than its samples take (512) (IFD 0)")},
+       line("Strip 0 holds 1 of the 512 bytes its samples take (IFD 0)")},
       {"uncompressed byte count halved", plain, [](Written& w) { w.ifd.tile_byte_count[0] = 256; },
-       dng_code_bad_format, line("Strip 0 holds 256 bytes, fewer than its samples take (512) (IFD 0)")},
+       dng_code_bad_format, line("Strip 0 holds 256 of the 512 bytes its samples take (IFD 0)")},
       {"lossless tiles read as uncompressed", smooth_lossless, [](Written& w) { w.ifd.compression = 1; },
        dng_code_bad_format,
        [](const Written& w) {
          return "Tile 0 holds " + std::to_string(w.ifd.tile_byte_count[0]) +
-                " bytes, fewer than its samples take (448) (IFD 0)";
+                " of the 448 bytes its samples take (IFD 0)";
        }},
       {"the 36th of 40 strips past the end, from the file's arrays", many,
        [](Written& w) {
