@@ -6,6 +6,10 @@
 //   make_dng hostile OUT  a small file declaring the largest image the
 //                         reader accepts (30000 x 30000 16-bit CFA) whose
 //                         tiles all point at one tile's data
+//   make_dng shared DIR   the files of bench/dng_shared_blocks: 30000 x
+//                         23860 images whose strips or tiles all point at
+//                         one block (uncompressed and lossless, strips and
+//                         tiles, LinearRaw, CFALayout 2), one .tif each
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,12 +17,34 @@
 #include "support/dng_metadata_blocks.h"
 #include "support/raw_dng_builder.h"
 
+namespace {
+
+bool write_file(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+    std::perror(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "sensor") != 0 && std::strcmp(argv[1], "hostile") != 0)) {
-    std::fprintf(stderr, "usage: make_dng sensor|hostile OUT\n");
+  const bool shared = argc == 3 && std::strcmp(argv[1], "shared") == 0;
+  if (argc != 3 || (std::strcmp(argv[1], "sensor") != 0 && std::strcmp(argv[1], "hostile") != 0 && !shared)) {
+    std::fprintf(stderr, "usage: make_dng sensor|hostile OUT | make_dng shared DIR\n");
     return 2;
   }
   using namespace testing_support;
+  if (shared) {
+    for (const RawDngOptions& o : shared_block_layouts(30000, 23860)) {
+      std::string name = o.name;
+      for (char& c : name) c = c == ' ' ? '-' : c;
+      if (!write_file(std::string(argv[2]) + "/" + name + ".tif", build_raw_dng(o).bytes)) return 1;
+    }
+    return 0;
+  }
   RawDngOptions o;
   if (std::strcmp(argv[1], "sensor") == 0) {
     o = camera_raw_options(6000, 4000, true, true, 256, 256);
@@ -35,12 +61,5 @@ int main(int argc, char** argv) {
     o = camera_raw_options(30000, 30000, true, true, 256, 256);
     o.share_first_tile = true;
   }
-  const RawDng dng = build_raw_dng(o);
-  FILE* f = std::fopen(argv[2], "wb");
-  if (f == nullptr || std::fwrite(dng.bytes.data(), 1, dng.bytes.size(), f) != dng.bytes.size() ||
-      std::fclose(f) != 0) {
-    std::perror(argv[2]);
-    return 1;
-  }
-  return 0;
+  return write_file(argv[2], build_raw_dng(o).bytes) ? 0 : 1;
 }

@@ -305,6 +305,36 @@ RawDng build_raw_dng(const RawDngOptions& o) {
   return r;
 }
 
+std::vector<RawDngOptions> shared_block_layouts(uint32_t width, uint32_t height) {
+  std::vector<RawDngOptions> t;
+  auto add = [&](const std::string& name, uint32_t compression, uint32_t tile_width, uint32_t tile_length,
+                 auto&& set) {
+    RawDngOptions o;
+    o.name = name;
+    o.width = width;
+    o.height = height;
+    o.compression = compression;
+    o.jpeg_components = compression == 7 ? 2 : 1;
+    o.tile_width = tile_width;
+    o.tile_length = tile_length;
+    o.share_first_tile = true;
+    o.expected_samples = false;
+    set(o);
+    t.push_back(o);
+  };
+  auto none = [](RawDngOptions&) {};
+  add("uncompressed strips", 1, 0, 1, none);
+  add("uncompressed tiles", 1, 256, 256, none);
+  add("lossless strips", 7, 0, 16, none);
+  add("lossless tiles", 7, 256, 256, none);
+  add("LinearRaw lossless tiles", 7, 256, 256, [](RawDngOptions& o) {
+    o.cfa_rows.clear();
+    o.jpeg_components = 3;
+  });
+  add("CFALayout 2 lossless tiles", 7, 256, 256, [](RawDngOptions& o) { o.cfa_layout = 2; });
+  return t;
+}
+
 std::vector<RawDngOptions> raw_dng_layouts() {
   std::vector<RawDngOptions> t;
   auto add = [&t](const std::string& name, auto&& set) {

@@ -127,6 +127,13 @@ uint32_t raw_scene_sample(const RawDngOptions& options, uint32_t x, uint32_t y, 
 // variation, tiling, byte order and linearization tag the builder offers.
 std::vector<RawDngOptions> raw_dng_layouts();
 
+// Files of width x height whose strips or tiles all point at the data of
+// the first one (share_first_tile), so that a small file declares a large
+// image: 16-bit CFA uncompressed and lossless, in strips and in tiles, a
+// three-sample LinearRaw and a CFA of layout 2 (whose stage 3 is twice as
+// tall), both lossless in tiles.
+std::vector<RawDngOptions> shared_block_layouts(uint32_t width, uint32_t height);
+
 // CFA colour code of a letter (R 0, G 1, B 2, C 3, M 4, Y 5, W 6).
 uint8_t cfa_color_code(char letter);
 

@@ -169,6 +169,29 @@ TEST_F(DngReaderTest, ARawListThatHoldsDngSendsDngNamesToTheConverterRoad) {
   EXPECT_EQ(worker_->stderr_text().find("absent.dng"), std::string::npos);
 }
 
+// Small files whose strips or tiles all point at one block while they
+// declare 30000 x 23860 images (up to 4.3 GB of samples a stage): each is
+// answered 'B' with the line that says the file cannot hold the data, and
+// nothing of that size is allocated (which a separate benchmark measures).
+TEST_F(DngReaderTest, ImagesLargerThanTheirFileAreRefusedWithTheirLine) {
+  start();
+  for (const RawDngOptions& o : shared_block_layouts(30000, 23860)) {
+    SCOPED_TRACE(o.name);
+    const std::string bytes = build_raw_dng(o).bytes;
+    ASSERT_LT(bytes.size(), 1000000u);
+    const std::string path = dir_.write_file("shared.tif", bytes);
+    const size_t seen = worker_->stderr_text().size();
+    expect(path, {'B', 'D'});
+    const std::string err = worker_->stderr_text().substr(seen);
+    const std::string line = std::string("*** Error: Image data needs ") + (o.compression == 7 ? "at least " : "");
+    EXPECT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_NE(err.find(", more than the file holds (" + std::to_string(bytes.size()) + ") (IFD 0) ***\n"),
+              std::string::npos)
+        << err;
+  }
+  expect_clean_exit();
+}
+
 TEST_F(DngReaderTest, RealFilesAndBackwardVersionsNewerThanValidated) {
   start();
   struct Case {

@@ -34,6 +34,15 @@ uint64_t dng_image_memory_cap();
 // one. For tests and start-up only; the DNG code runs on one thread.
 uint64_t set_dng_image_memory_cap(uint64_t bytes);
 
+// Lossless JPEG: whole bytes of entropy-coded data that may lie unread
+// between a stream's last sample and the marker that ends its data. Sound
+// encoders leave only the padding bits of their last byte (this program's
+// encoder, another open-source writer's and a camera's were measured); the
+// allowance also covers a fill byte and a bit writer that flushes whole
+// 32-bit words. Damaged data that reaches the last sample early leaves far
+// more.
+inline constexpr uint32_t ljpeg_max_data_left_over = 4;
+
 // Matrices and vectors hold at most this many rows, columns or entries:
 // four colour channels against three XYZ components.
 inline constexpr uint32_t dng_max_color_channels = 4;

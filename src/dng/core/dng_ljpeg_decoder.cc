@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "dng/core/dng_errors.h"
+#include "dng/core/dng_limits.h"
 #include "dng/core/dng_spooler.h"
 #include "dng/core/dng_stream.h"
 
@@ -342,6 +343,40 @@ void ljpeg_decoder::ResyncAtRestart() {
   next_restart_ = (next_restart_ + 1) & 7;
 }
 
+void ljpeg_decoder::CheckSampleRange(const uint16_t* row) const {
+  // A sound encoder's samples fit the frame's precision, and the decoder
+  // gives back exactly the encoder's samples; a larger one comes from
+  // damaged data.
+  if (precision_ >= 16) return;
+  uint32_t all = 0;
+  for (uint32_t i = 0, n = width_ * scan_count_; i < n; ++i) all |= row[i];
+  if ((all >> precision_) != 0) bad_format();
+}
+
+void ljpeg_decoder::CheckDataLeftOver() {
+  // Whole bytes already in the bit buffer, then data bytes still before the
+  // marker (or the end of the stream) that ends the data; a stuffed 0xFF
+  // 0x00 pair is one data byte, and 0xFF fill bytes belong to the marker.
+  uint32_t left = bits_ / 8;
+  if (!at_marker_ && !at_end_) {
+    const uint32_t start = stream_.Position();
+    uint32_t position = start;
+    while (left <= ljpeg_max_data_left_over && position < stream_end_) {
+      uint32_t c = stream_.GetUInt8();
+      ++position;
+      if (c == 0xFF) {
+        if (position >= stream_end_) break;
+        uint32_t next = stream_.GetUInt8();
+        ++position;
+        if (next != 0) break;
+      }
+      ++left;
+    }
+    stream_.SeekForRead(start);
+  }
+  if (left > ljpeg_max_data_left_over) bad_format();
+}
+
 void ljpeg_decoder::DecodeAllRows() {
   if (scan_count_ == 0) return;
   uint32_t row_bytes = width_ * scan_count_ * 2;
@@ -350,6 +385,7 @@ void ljpeg_decoder::DecodeAllRows() {
 
   DecodeFirstRow(rows_[0]);
   if (restarts) --rows_left_;
+  CheckSampleRange(rows_[0]);
   spooler_.Spool(rows_[0], row_bytes);
   uint32_t current = 1;
   for (uint32_t y = 1; y < height_; ++y) {
@@ -367,9 +403,11 @@ void ljpeg_decoder::DecodeAllRows() {
         DecodeRow(row, above);
       }
     }
+    CheckSampleRange(row);
     spooler_.Spool(row, row_bytes);
     current ^= 1;
   }
+  CheckDataLeftOver();
 }
 
 void ljpeg_decode_to_spooler(dng_stream& stream, dng_spooler& spooler, uint64_t minimum_bytes,

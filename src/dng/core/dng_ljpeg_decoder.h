@@ -15,11 +15,14 @@ class dng_stream;
 // Fails with 100006 unless width x height x components x 2 lies between the
 // two byte counts, and for every malformed header or entropy-coded segment
 // (a code that matches no entry, a category above 16, a bit needed past the
-// marker that ends the data). Data left over before a marker is skipped,
-// as other encoders may pad differently. Needing bits past the end of the
-// stream raises 100011. With quirk_16 set, category 16 is followed by 16 extra bits (as
-// written by early writers); clear, it carries none. The stream is left at
-// the marker that ends the data.
+// marker that ends the data, a sample above the frame's precision, more
+// than ljpeg_max_data_left_over whole bytes of data unread after the last
+// sample). Data left over before a restart
+// marker is skipped. Needing bits past the end of the stream raises
+// 100011. With quirk_16 set, category 16 is followed by 16 extra bits (as
+// written by early writers); clear, it carries none. The stream is left
+// where the bit reader stopped, at the latest at the marker that ends the
+// data.
 void ljpeg_decode_to_spooler(dng_stream& stream, dng_spooler& spooler, uint64_t minimum_bytes,
                              uint64_t maximum_bytes, bool quirk_16);
 
@@ -78,6 +81,12 @@ class ljpeg_decoder {
   void DecodeRow(uint16_t* row, const uint16_t* above);
   void DecodeRowTwoComponentsLeft(uint16_t* row, const uint16_t* above);
   void ResyncAtRestart();
+  // Fails with 100006 when a sample of the row exceeds the frame's
+  // precision.
+  void CheckSampleRange(const uint16_t* row) const;
+  // Fails with 100006 when more than ljpeg_max_data_left_over bytes of
+  // entropy-coded data lie unread after the last sample.
+  void CheckDataLeftOver();
 
   dng_stream& stream_;
   dng_spooler& spooler_;

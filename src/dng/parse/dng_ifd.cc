@@ -851,6 +851,11 @@ void dng_ifd::ReadImageData(dng_host& host, dng_stream& stream, dng_image& image
   reader.ReadImage(host, *this, stream, image);
 }
 
+void dng_ifd::CheckImageData(dng_stream& stream, uint32_t parent) const {
+  dng_read_image reader;
+  reader.CheckImageData(*this, stream, parent_ifd_name(parent));
+}
+
 uint64_t dng_ifd::TileColumns() const { return ceil_div(image_width, tile_width); }
 
 uint64_t dng_ifd::TileRows() const { return ceil_div(image_length, tile_length); }

@@ -49,6 +49,10 @@ class dng_ifd {
   // the read itself (see dng_read_image).
   virtual bool CanReadImageData() const;
   virtual void ReadImageData(dng_host& host, dng_stream& stream, dng_image& image) const;
+  // Whether the file can hold this directory's image data, before the
+  // image is made (see dng_read_image::CheckImageData); failures name the
+  // directory by its parent code and throw.
+  void CheckImageData(dng_stream& stream, uint32_t parent) const;
   virtual bool ValidateCFA(const dng_shared& shared, uint32_t parent) const;
 
   uint64_t TileColumns() const;

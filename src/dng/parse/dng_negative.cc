@@ -222,6 +222,7 @@ std::unique_ptr<dng_image> dng_negative::MakeImage(const dng_box& area, uint32_t
 
 void dng_negative::ReadRawImage(dng_host& host, dng_stream& stream, dng_info& info) {
   const dng_ifd& ifd = main_ifd_of(info);
+  ifd.CheckImageData(stream, dng_info::SlotParent(static_cast<uint32_t>(info.main_index)));
   const dng_box area(0, 0, saturating_cast<int32_t>(ifd.image_length),
                      saturating_cast<int32_t>(ifd.image_width));
   stage1_ = MakeImage(area, ifd.samples_per_pixel, ifd.SamplePixelType(), 0);

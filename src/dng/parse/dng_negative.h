@@ -85,7 +85,8 @@ class dng_negative {
   // A new simple image with the negative's allocator; 100005 on failure.
   virtual std::unique_ptr<dng_image> MakeImage(const dng_box& area, uint32_t planes,
                                                uint32_t pixel_type, uint32_t pixel_range) const;
-  // Stage 1 from the main image directory.
+  // Stage 1 from the main image directory; the file must be able to hold
+  // its data before the image is made (dng_ifd::CheckImageData).
   virtual void ReadRawImage(dng_host& host, dng_stream& stream, dng_info& info);
   // Stage 2 from stage 1; stage 1 and the linearization info are then
   // dropped unless the host keeps stage 1.

@@ -1,6 +1,7 @@
 #include "dng/parse/dng_read_image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "dng/core/dng_checked_size.h"
@@ -14,11 +15,15 @@
 #include "dng/core/dng_stream.h"
 #include "dng/core/dng_tag_types.h"
 #include "dng/parse/dng_ifd.h"
+#include "dng/parse/dng_parse_limits.h"
 
 namespace {
 
 constexpr uint32_t kChunkBytes = 131072;
 constexpr uint32_t kMaxTileSide = 65536;
+// Byte order, magic number and the first directory's offset: no strip or
+// tile can start inside them.
+constexpr uint32_t kTiffHeaderBytes = 8;
 
 [[noreturn]] void bad_format() { throw_dng_code(dng_code_bad_format); }
 
@@ -35,6 +40,16 @@ std::vector<uint32_t> read_value_array(dng_stream& stream, uint32_t type, uint32
   for (auto& v : values) v = stream.TagValueAsUInt32(type);
   return values;
 }
+
+// The offsets or byte counts of count strips or tiles: the directory's own
+// copies for up to 32, else the array in the file.
+std::vector<uint32_t> tile_values(dng_stream& stream, const uint32_t* held, uint32_t type, uint32_t position,
+                                  uint64_t count) {
+  if (count <= dng_ifd::kMaxTileOffsets) return std::vector<uint32_t>(held, held + count);
+  return read_value_array(stream, type, position, count);
+}
+
+uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 }  // namespace
 
@@ -78,31 +93,108 @@ bool dng_read_image::SupportsTileEncoding(const dng_ifd& ifd) {
 
 bool dng_read_image::WantsWholeTileBuffer(const dng_ifd&) { return false; }
 
-void dng_read_image::ReadImage(dng_host& host, const dng_ifd& ifd, dng_stream& stream, dng_image& image) {
-  // Geometry first, in 64 bits: nothing here trusts that Supports ran.
+uint64_t dng_read_image::CheckGeometry(const dng_ifd& ifd) {
+  // In 64 bits: nothing here trusts that Supports ran.
   if (ifd.samples_per_pixel == 0 || ifd.samples_per_pixel > 4) bad_format();
   if (ifd.tile_width == 0 || ifd.tile_length == 0 || ifd.tile_width > kMaxTileSide ||
       ifd.tile_length > kMaxTileSide) {
     bad_format();
   }
   if (!Supports(ifd)) bad_format();
-
-  const bool planar = ifd.planar_configuration == 2;
-  const uint32_t groups = planar ? ifd.samples_per_pixel : 1;
-  const uint32_t planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
+  const uint32_t groups = ifd.planar_configuration == 2 ? ifd.samples_per_pixel : 1;
   const uint64_t across = ifd.TileColumns();
   const uint64_t down = ifd.TileRows();
   const uint64_t count = checked_product_u64({across, down, groups}, dng_code_bad_format);
   // The last tile's edges must fit the image's coordinates.
   dng_tile_bounds last = ifd.TileBounds(down - 1, across - 1);
   if (last.right > INT32_MAX || last.bottom > INT32_MAX) bad_format();
+  return count;
+}
 
-  std::vector<uint32_t> offsets;
-  if (count <= dng_ifd::kMaxTileOffsets) {
-    offsets.assign(ifd.tile_offset, ifd.tile_offset + count);
-  } else {
-    offsets = read_value_array(stream, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
+void dng_read_image::CheckImageData(const dng_ifd& ifd, dng_stream& stream, const char* directory) {
+  const uint64_t count = CheckGeometry(ifd);
+  const bool planar = ifd.planar_configuration == 2;
+  const uint32_t groups = planar ? ifd.samples_per_pixel : 1;
+  const uint64_t planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
+  const uint64_t across = ifd.TileColumns();
+  const uint64_t down = ifd.TileRows();
+  const uint64_t length = stream.TotalLength();
+  const bool uncompressed = ifd.compression == 1;
+  const char* kind = ifd.uses_tiles ? "Tile" : "Strip";
+  char message[dng_message_buffer_size];
+  auto fail = [&](int32_t code) {
+    report_dng_error(message, directory);
+    throw_dng_code(code);
+  };
+
+  // Offset and byte-count arrays are read like ReadImage reads them; an
+  // uncompressed image whose byte counts are not one per strip or tile (the
+  // reader does not use them) is held to its samples alone.
+  const std::vector<uint32_t> offsets =
+      tile_values(stream, ifd.tile_offset, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
+  std::vector<uint32_t> byte_counts;
+  const bool have_counts = !uncompressed || ifd.tile_byte_counts_count == count;
+  if (have_counts) {
+    byte_counts = tile_values(stream, ifd.tile_byte_count, ifd.tile_byte_counts_type,
+                              ifd.tile_byte_counts_position, count);
   }
+
+  // Every strip or tile must lie past the header and within the file, and
+  // an uncompressed one must hold its samples. The whole image must fit the
+  // file: strips and tiles may share bytes, but the samples of an
+  // uncompressed image take all their bits, and lossless JPEG takes at
+  // least one bit a sample, as no Huffman code is shorter.
+  uint64_t index = 0;
+  uint64_t needed = 0;
+  for (uint32_t group = 0; group < groups; ++group) {
+    for (uint64_t row = 0; row < down; ++row) {
+      for (uint64_t column = 0; column < across; ++column, ++index) {
+        const dng_tile_bounds b = ifd.TileBounds(row, column);
+        const dng_box area(static_cast<int32_t>(b.top), static_cast<int32_t>(b.left),
+                           static_cast<int32_t>(b.bottom), static_cast<int32_t>(b.right));
+        const uint64_t samples = uint64_t{area.W()} * area.H() * planes_per_tile;
+        const uint64_t need = uncompressed ? ifd.UncompressedTileBytes(area) : (samples + 7) / 8;
+        needed = saturating_add(needed, need);
+        const uint64_t offset = offsets[index];
+        const uint64_t stored = have_counts ? byte_counts[index] : need;
+        if (offset < kTiffHeaderBytes) {
+          std::snprintf(message, sizeof message, "%s %llu starts inside the file header", kind,
+                        static_cast<unsigned long long>(index));
+          fail(dng_code_bad_format);
+        }
+        if (offset > length || stored > length - offset) {
+          std::snprintf(message, sizeof message, "%s %llu runs past the end of the file", kind,
+                        static_cast<unsigned long long>(index));
+          fail(dng_code_end_of_file);
+        }
+        if (uncompressed && stored < need) {
+          std::snprintf(message, sizeof message, "%s %llu holds %llu of the %llu bytes its samples take", kind,
+                        static_cast<unsigned long long>(index), static_cast<unsigned long long>(stored),
+                        static_cast<unsigned long long>(need));
+          fail(dng_code_bad_format);
+        }
+      }
+    }
+  }
+  if (needed > length) {
+    std::snprintf(message, sizeof message,
+                  uncompressed ? "Image data needs %llu bytes, more than the file holds (%llu)"
+                               : "Image data needs at least %llu bytes, more than the file holds (%llu)",
+                  static_cast<unsigned long long>(needed), static_cast<unsigned long long>(length));
+    fail(dng_code_bad_format);
+  }
+}
+
+void dng_read_image::ReadImage(dng_host& host, const dng_ifd& ifd, dng_stream& stream, dng_image& image) {
+  const uint64_t count = CheckGeometry(ifd);
+  const bool planar = ifd.planar_configuration == 2;
+  const uint32_t groups = planar ? ifd.samples_per_pixel : 1;
+  const uint32_t planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
+  const uint64_t across = ifd.TileColumns();
+  const uint64_t down = ifd.TileRows();
+
+  const std::vector<uint32_t> offsets =
+      tile_values(stream, ifd.tile_offset, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
 
   dng_box first(0, 0, static_cast<int32_t>(ifd.tile_length), static_cast<int32_t>(ifd.tile_width));
   const bool uncompressed = ifd.UncompressedTileBytes(first) != 0;
@@ -115,12 +207,8 @@ void dng_read_image::ReadImage(dng_host& host, const dng_ifd& ifd, dng_stream& s
     chunk_buffer_.reset(host.AllocateBlock(image_block_size({row_bytes, rows_per_chunk})));
   } else {
     rows_per_chunk = ifd.tile_length;
-    if (count <= dng_ifd::kMaxTileOffsets) {
-      byte_counts.assign(ifd.tile_byte_count, ifd.tile_byte_count + count);
-    } else {
-      byte_counts =
-          read_value_array(stream, ifd.tile_byte_counts_type, ifd.tile_byte_counts_position, count);
-    }
+    byte_counts = tile_values(stream, ifd.tile_byte_count, ifd.tile_byte_counts_type,
+                              ifd.tile_byte_counts_position, count);
     if (WantsWholeTileBuffer(ifd)) {
       uint32_t largest = *std::max_element(byte_counts.begin(), byte_counts.end());
       if (largest != 0) whole_tile_buffer_.reset(host.AllocateBlock(largest));

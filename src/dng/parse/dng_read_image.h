@@ -34,6 +34,18 @@ class dng_read_image {
   // gives 100011 when the end of the file cut it, else 100006.
   virtual void ReadImage(dng_host& host, const dng_ifd& ifd, dng_stream& stream, dng_image& image);
 
+  // Whether the file can hold the directory's image data, asked before any
+  // image memory is taken; reads only the offset and byte-count arrays.
+  // Every strip or tile must start past the file's header and end within
+  // the file, and an uncompressed one must hold the bytes of its samples;
+  // the file must be long enough for the whole image (strips and tiles may
+  // share bytes): every bit of every uncompressed sample, at least one bit
+  // a sample of lossless JPEG. The first failure prints one error line
+  // naming the directory (and the strip or tile at fault) and raises 100011
+  // when data runs past the end of the file, else 100006. Geometry that
+  // ReadImage refuses raises 100006 here already.
+  void CheckImageData(const dng_ifd& ifd, dng_stream& stream, const char* directory);
+
  protected:
   virtual bool ReadRawTile(dng_host& host, const dng_ifd& ifd, dng_stream& stream, dng_image& image,
                            const dng_box& area, uint32_t plane, uint32_t planes);
@@ -48,6 +60,9 @@ class dng_read_image {
                            const dng_box& area, uint32_t plane, uint32_t planes, uint64_t byte_count);
 
  private:
+  // The strip or tile count after the geometry checks of ReadImage.
+  uint64_t CheckGeometry(const dng_ifd& ifd);
+
   std::unique_ptr<dng_memory_block> whole_tile_buffer_;
   std::unique_ptr<dng_memory_block> chunk_buffer_;
   dng_heap_buffer tile_copy_;

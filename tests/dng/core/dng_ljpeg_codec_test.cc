@@ -297,14 +297,20 @@ TEST(LosslessJpeg, SoundVariationsAllDecode) {
   }
   {
     Hand h;  // category 16 with the quirk clear: no extra bits, +32768
+    h.precision = 16;
     h.data = pack({{16, 5}, {0, 5}, {0, 5}, {0, 5}});
-    cases.push_back({"category 16 quirk clear", h, false, {128 + 32768, 128 + 32768, 128 + 32768, 128 + 32768}});
+    cases.push_back({"category 16 quirk clear", h, false, {0, 0, 0, 0}});
   }
   {
     Hand h;  // category 16 with the quirk set: 16 extra bits are consumed
+    h.precision = 16;
     h.data = pack({{16, 5}, {0x8000, 16}, {1, 5}, {1, 1}, {0, 5}, {0, 5}});
-    cases.push_back({"category 16 quirk set", h, true,
-                     {128 + 32768, 128 + 32768 + 1, 128 + 32768, 128 + 32768}});
+    cases.push_back({"category 16 quirk set", h, true, {0, 1, 0, 0}});
+  }
+  {
+    Hand h;  // the largest and the smallest sample of the precision
+    h.data = pack({{8, 5}, {127, 8}, {8, 5}, {255, 8}, {0, 5}, {0, 5}});
+    cases.push_back({"samples at both ends of the precision", h, false, {0, 255, 0, 0}});
   }
   {
     Hand h;  // a point transform as large as the precision: first predictor 0
@@ -417,6 +423,9 @@ TEST(LosslessJpeg, HostileStreamsGiveTheirCodes) {
                      h.data = pack({{17, 5}, {0, 5}, {0, 5}, {0, 5}});
                    }),
                    dng_code_bad_format});
+  cases.push_back({"a sample above the frame's precision",
+                   with([](Hand& h) { h.data = pack({{8, 5}, {128, 8}, {0, 5}, {0, 5}, {0, 5}}); }),
+                   dng_code_bad_format});
   cases.push_back({"data ending at a marker too early", with([](Hand& h) { h.data = {0x00}; }), dng_code_bad_format});
   cases.push_back({"extra bits past the marker", with([](Hand& h) { h.data = pack({{0, 5}, {0, 5}, {0, 5}, {9, 5}}); h.data.pop_back(); }),
                    dng_code_bad_format});
@@ -437,6 +446,74 @@ TEST(LosslessJpeg, HostileStreamsGiveTheirCodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(decode(c.stream, false, c.minimum, c.maximum).code, c.code);
+  }
+}
+
+// Sound encoders end the data with the padding bits of its last byte; a
+// stream that reaches its last sample with more than a few whole bytes of
+// data unread is damaged. Stuffed 0xFF bytes count once, fill bytes before
+// the marker not at all; data left before a restart marker is passed over.
+TEST(LosslessJpeg, DataLeftOverAfterTheLastSample) {
+  struct Case {
+    const char* name;
+    Bytes data;  // the four samples' codes, padding, then what follows them
+    Bytes tail;
+    int32_t code;
+  };
+  const Bytes codes = {0x00, 0x00, 0x0F};
+  auto with = [&codes](std::initializer_list<uint8_t> extra) {
+    Bytes d = codes;
+    d.insert(d.end(), extra);
+    return d;
+  };
+  const Bytes eoi = {0xFF, 0xD9};
+  const std::vector<Case> cases = {
+      {"padding bits only", codes, eoi, 0},
+      {"the allowance of whole bytes", with({0x12, 0x34, 0x56, 0x78}), eoi, 0},
+      {"one byte over the allowance", with({0x12, 0x34, 0x56, 0x78, 0x9A}), eoi, dng_code_bad_format},
+      {"a run of zeros", with({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), eoi, dng_code_bad_format},
+      {"fill bytes before the marker", codes, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD9}, 0},
+      {"stuffed bytes count once", with({0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00}), eoi, 0},
+      {"five stuffed bytes", with({0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00}), eoi,
+       dng_code_bad_format},
+      {"left over with no marker at the end", with({1, 2, 3, 4, 5}), {}, dng_code_bad_format},
+      {"the allowance with no marker at the end", with({1, 2, 3, 4}), {}, 0},
+      {"bytes after the end marker", codes, {0xFF, 0xD9, 1, 2, 3, 4, 5, 6, 7, 8}, 0},
+  };
+  dng_test::StderrCapture quiet;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Hand h;
+    h.data = c.data;
+    h.tail = c.tail;
+    for (bool general : {false, true}) {
+      Decoded d = decode(h.Build(), false, 8, 8, general);
+      EXPECT_EQ(d.code, c.code);
+      if (c.code == 0) {
+        EXPECT_EQ(d.samples, (std::vector<uint16_t>{128, 128, 128, 128}));
+      }
+    }
+  }
+  {
+    SCOPED_TRACE("left over before a restart marker");
+    Hand h;  // one row per interval; the first ends with 8 bytes to spare
+    h.between = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x02};
+    h.data = pack({{0, 5}, {0, 5}});
+    h.data.insert(h.data.end(), {1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xD0});
+    Bytes second = pack({{0, 5}, {0, 5}});
+    h.data.insert(h.data.end(), second.begin(), second.end());
+    EXPECT_EQ(decode(h.Build(), false, 8, 8).code, 0);
+  }
+  // The encoder's own streams, over layouts and restarts, leave nothing.
+  for (uint32_t channels : {1u, 2u, 4u}) {
+    for (uint32_t restart : {0u, 16u, 48u}) {
+      ljpeg_encode_options o;
+      o.restart_interval = restart;
+      auto samples = scene(9, 16, channels, 12);
+      Decoded d = decode(encode(samples, 9, 16, channels, 12, o));
+      EXPECT_EQ(d.code, 0) << channels << " channels, restart " << restart;
+      EXPECT_EQ(d.samples, samples);
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,12 @@ struct Layout {
   uint32_t compression = 1;
   uint32_t jpeg_components = 1;  // lossless: components of each frame (width / c columns)
   bool quirk = false;
+  bool smooth = false;  // a gentle gradient, which lossless JPEG packs tightly
 };
 
 uint32_t sample_value(const Layout& l, int64_t x, int64_t y, uint32_t plane) {
   uint64_t max = (l.bits >= 32 ? 0xFFFFFFFFull : (1ull << l.bits) - 1);
+  if (l.smooth) return static_cast<uint32_t>((x + y + plane) % 4);
   uint64_t v = static_cast<uint64_t>(x * 37 + y * 1031 + plane * 7919) * 2654435761ull % (max + 1);
   if ((x + y) % 11 == 0) v = max;
   if ((x * 3 + y) % 13 == 0) v = 0;
@@ -164,6 +167,40 @@ int32_t read(const Written& w, bool big_endian, dng_simple_image& image) {
   return code_of([&] { w.ifd.ReadImageData(host, stream, image); });
 }
 
+// What CheckImageData says about a written file: its code and its lines.
+struct Checked {
+  int32_t code;
+  std::string lines;
+};
+
+Checked check(const Written& w, bool big_endian) {
+  dng_stream stream(w.file.data(), static_cast<uint32_t>(w.file.size()));
+  stream.SetByteSwapped(big_endian);
+  dng_test::StderrCapture err;
+  const int32_t code = code_of([&] { w.ifd.CheckImageData(stream, 0); });
+  return {code, err.Take()};
+}
+
+// Turns a written layout of one strip or tile into across x down strips or
+// tiles that all point at its data.
+void share_block(Written& w, uint32_t across, uint32_t down, bool big_endian) {
+  dng_ifd& ifd = w.ifd;
+  ifd.image_width *= across;
+  ifd.image_length *= down;
+  if (ifd.uses_strips) ifd.tile_width = ifd.image_width;
+  const uint32_t count = across * down;
+  const uint32_t offset = ifd.tile_offset[0], bytes = ifd.tile_byte_count[0];
+  ifd.tile_offsets_count = ifd.tile_byte_counts_count = count;
+  ifd.tile_offsets_position = static_cast<uint32_t>(w.file.size());
+  for (uint32_t i = 0; i < count; ++i) put_word(w.file, offset, 4, big_endian);
+  ifd.tile_byte_counts_position = static_cast<uint32_t>(w.file.size());
+  for (uint32_t i = 0; i < count; ++i) put_word(w.file, bytes, 4, big_endian);
+  for (uint32_t i = 0; i < dng_ifd::kMaxTileOffsets; ++i) {
+    ifd.tile_offset[i] = offset;
+    ifd.tile_byte_count[i] = bytes;
+  }
+}
+
 uint32_t image_sample(const dng_simple_image& image, int32_t x, int32_t y, uint32_t plane) {
   const dng_pixel_buffer& b = image.Buffer();
   const void* p = b.Pixel(y, x, plane);
@@ -205,6 +242,9 @@ TEST(ReadImage, ReadsEveryLayoutBackExactly) {
     Written w;
     write(l, w);
     EXPECT_TRUE(w.ifd.CanReadImageData());
+    const Checked checked = check(w, l.big_endian);
+    EXPECT_EQ(checked.code, 0) << checked.lines;
+    EXPECT_EQ(checked.lines, "");
     dng_simple_image image(dng_box(0, 0, static_cast<int32_t>(l.length), static_cast<int32_t>(l.width)),
                            l.samples, w.ifd.SamplePixelType());
     ASSERT_EQ(read(w, l.big_endian, image), 0);
@@ -270,6 +310,91 @@ TEST(ReadImage, HostileDirectoriesAndDataGiveTheirCodes) {
     dng_simple_image image(dng_box(0, 0, static_cast<int32_t>(c.layout.length), static_cast<int32_t>(c.layout.width)),
                            c.layout.samples, dng_type_long);
     EXPECT_EQ(read(w, c.layout.big_endian, image), c.code);
+  }
+}
+
+// Before the image is made, the file must be able to hold its data: each
+// strip or tile past the header and within the file, an uncompressed one as
+// long as its samples, and the whole image no larger than the file, even
+// when strips or tiles share their bytes. The line names the strip or tile
+// and the directory.
+TEST(ReadImage, CheckImageDataRefusesDataTheFileCannotHold) {
+  struct Case {
+    const char* name;
+    Layout layout;
+    std::function<void(Written&)> damage;
+    int32_t code;
+    // The first error line, without "*** Error: " and " ***".
+    std::function<std::string(const Written&)> line;
+  };
+  auto line = [](std::string text) { return [text](const Written&) { return text; }; };
+  const Layout plain{"plain", 16, 16, 0, 16, 16};  // one strip of 512 bytes
+  const Layout tiled_lossless{"lossless", 32, 32, 16, 16, 14, 1, 1, false, 7, 2};
+  const Layout smooth_lossless{"smooth lossless", 32, 32, 16, 16, 14, 1, 1, false, 7, 2, false, true};
+  const Layout many{"many", 8, 40, 0, 1, 16};  // 40 strips of 16 bytes, arrays in the file
+  const Layout one_strip{"one strip", 1000, 1, 0, 1, 8};
+  const Layout one_tile{"one lossless tile", 16, 16, 16, 16, 14, 1, 1, false, 7, 2};
+  const std::vector<Case> cases = {
+      {"strip offset 0", plain, [](Written& w) { w.ifd.tile_offset[0] = 0; }, dng_code_bad_format,
+       line("Strip 0 starts inside the file header (IFD 0)")},
+      {"tile offset 7", tiled_lossless, [](Written& w) { w.ifd.tile_offset[2] = 7; }, dng_code_bad_format,
+       line("Tile 2 starts inside the file header (IFD 0)")},
+      {"byte count one past the end", plain,
+       [](Written& w) {
+         w.ifd.tile_byte_count[0] = static_cast<uint32_t>(w.file.size()) - w.ifd.tile_offset[0] + 1;
+       },
+       dng_code_end_of_file, line("Strip 0 runs past the end of the file (IFD 0)")},
+      {"offset past the end", plain, [](Written& w) { w.ifd.tile_offset[0] = 1u << 30; }, dng_code_end_of_file,
+       line("Strip 0 runs past the end of the file (IFD 0)")},
+      {"lossless byte count 2^32 - 1", tiled_lossless, [](Written& w) { w.ifd.tile_byte_count[3] = 0xFFFFFFFF; },
+       dng_code_end_of_file, line("Tile 3 runs past the end of the file (IFD 0)")},
+      {"file cut inside the last tile", tiled_lossless,
+       [](Written& w) { w.file.resize(w.ifd.tile_offset[3] + w.ifd.tile_byte_count[3] / 2); },
+       dng_code_end_of_file, line("Tile 3 runs past the end of the file (IFD 0)")},
+      {"uncompressed byte count 0", plain, [](Written& w) { w.ifd.tile_byte_count[0] = 0; }, dng_code_bad_format,
+       line("Strip 0 holds 0 of the 512 bytes its samples take (IFD 0)")},
+      {"uncompressed byte count 1", plain, [](Written& w) { w.ifd.tile_byte_count[0] = 1; }, dng_code_bad_format,
+       line("Strip 0 holds 1 of the 512 bytes its samples take (IFD 0)")},
+      {"uncompressed byte count halved", plain, [](Written& w) { w.ifd.tile_byte_count[0] = 256; },
+       dng_code_bad_format, line("Strip 0 holds 256 of the 512 bytes its samples take (IFD 0)")},
+      {"lossless tiles read as uncompressed", smooth_lossless, [](Written& w) { w.ifd.compression = 1; },
+       dng_code_bad_format,
+       [](const Written& w) {
+         return "Tile 0 holds " + std::to_string(w.ifd.tile_byte_count[0]) +
+                " of the 448 bytes its samples take (IFD 0)";
+       }},
+      {"the 36th of 40 strips past the end, from the file's arrays", many,
+       [](Written& w) {
+         const size_t at = w.ifd.tile_byte_counts_position + 4 * 35;
+         w.file[at] = 0xFF;
+         w.file[at + 1] = 0xFF;
+       },
+       dng_code_end_of_file, line("Strip 35 runs past the end of the file (IFD 0)")},
+      // Strips or tiles that share one block: each lies within the file,
+      // but the image cannot.
+      {"3000 uncompressed strips sharing one", one_strip, [](Written& w) { share_block(w, 1, 3000, false); },
+       dng_code_bad_format,
+       [](const Written& w) {
+         return "Image data needs 3000000 bytes, more than the file holds (" + std::to_string(w.file.size()) +
+                ") (IFD 0)";
+       }},
+      {"10000 lossless tiles sharing one", one_tile, [](Written& w) { share_block(w, 100, 100, false); },
+       dng_code_bad_format,
+       [](const Written& w) {
+         return "Image data needs at least 320000 bytes, more than the file holds (" + std::to_string(w.file.size()) +
+                ") (IFD 0)";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Written w;
+    write(c.layout, w);
+    c.damage(w);
+    const Checked checked = check(w, false);
+    EXPECT_EQ(checked.code, c.code);
+    const std::string code_line = c.code == dng_code_end_of_file ? "*** Error: Unexpected end-of-file ***\n"
+                                                                 : "*** Error: File format is invalid ***\n";
+    EXPECT_EQ(checked.lines, "*** Error: " + c.line(w) + " ***\n" + code_line);
   }
 }
 

@@ -153,11 +153,33 @@ TEST_F(ValidateTest, TruncatedImageDataFailsWhileTheRawReadTimerRuns) {
   std::string path = write("cut.dng", bytes.substr(0, image + (bytes.size() - image) / 2));
   Outcome run = validate(path);
   EXPECT_EQ(run.code, dng_code_end_of_file);
-  const std::string tail = "*** Error: Unexpected end-of-file ***\nRaw image read time: #.## sec\n";
+  const std::string tail =
+      "*** Error: Strip 0 runs past the end of the file (IFD 0) ***\n"
+      "*** Error: Unexpected end-of-file ***\nRaw image read time: #.## sec\n";
   ASSERT_GE(run.err.size(), tail.size()) << run.err;
   EXPECT_EQ(run.err.substr(run.err.size() - tail.size()), tail) << run.err;
   EXPECT_EQ(run.err.find("Linearization time"), std::string::npos);
   EXPECT_EQ(run.out, "");
+}
+
+// Strips or tiles that all point at one block: each lies within the file,
+// but the image they declare needs more data than the file holds. The file
+// is refused while the raw read timer runs, before its image is made.
+TEST_F(ValidateTest, ImageDataLargerThanTheFileIsRefusedBeforeTheImageIsMade) {
+  for (const testing_support::RawDngOptions& o : testing_support::shared_block_layouts(3000, 2000)) {
+    SCOPED_TRACE(o.name);
+    const std::string bytes = testing_support::build_raw_dng(o).bytes;
+    std::string path = write("shared.dng", bytes);
+    Outcome run = validate(path);
+    EXPECT_EQ(run.code, dng_code_bad_format);
+    const std::string needs = o.compression == 1 ? "Image data needs " : "Image data needs at least ";
+    const std::string tail = ", more than the file holds (" + std::to_string(bytes.size()) +
+                             ") (IFD 0) ***\n*** Error: File format is invalid ***\nRaw image read time: #.## sec\n";
+    ASSERT_GE(run.err.size(), tail.size()) << run.err;
+    EXPECT_EQ(run.err.substr(run.err.size() - tail.size()), tail) << run.err;
+    EXPECT_NE(run.err.find("*** Error: " + needs), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Linearization time"), std::string::npos);
+  }
 }
 
 TEST_F(ValidateTest, ADamagedXmpPacketIsReportedBeforeTheFirstTimerAndTheFileStillValidates) {
