@@ -22,6 +22,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,7 +91,10 @@ class WorkerPool {
 
   // Takes the run's worker count, capture descriptor (not owned; it must
   // stay open until the run's workers have started) and converter path.
-  void beginRun(const PoolRun& run);
+  // memory_limit is the address-space limit of every worker during the run,
+  // also of idle workers kept from earlier runs; nothing leaves them
+  // unlimited.
+  void beginRun(const PoolRun& run, std::optional<uint64_t> memory_limit = std::nullopt);
 
   // Hands one file to a worker: reaps workers that ended, starts a worker in
   // every empty slot of the run, adds a raw file to the gathered batch (or
@@ -139,6 +143,10 @@ class WorkerPool {
   Launch launchWorker(int slot);
   // Reports a failed launch as startWorker does, and empties the slot.
   bool reportLaunch(int slot, const Launch& launch);
+  // Gives the slot's worker the run's memory limit. The limit is set just
+  // after the worker has started, before any request is written to it, so
+  // every check it makes runs under it.
+  void limitWorkerMemory(int slot);
   // Starts a worker in each of the given empty slots, in slot order; false
   // after reporting the first failure, with the slots after it left empty.
   bool startWorkers(const std::vector<int>& empty);
@@ -161,6 +169,7 @@ class WorkerPool {
   int worker_count_ = kWorkerSlots;
   int capture_fd_ = -1;
   std::string converter_path_;
+  std::optional<uint64_t> memory_limit_;
   // The slot gathering raw files, -1 for none.
   int raw_batch_slot_ = -1;
   // Set when a raw batch is opened; never cleared (converter runs are slow).
