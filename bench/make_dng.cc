@@ -1,26 +1,42 @@
-// Writes the DNG files of bench/dng_verify:
+// Writes the DNG files of bench/dng_verify and bench/worker_memory:
 //   make_dng sensor OUT   a 24-megapixel camera file: 6000 x 4000 14-bit
 //                         RGGB, lossless JPEG in 256 x 256 tiles, sensor
 //                         noise over a smooth scene, EXIF, GPS, maker note,
 //                         IPTC and XMP
-//   make_dng hostile OUT  a small file declaring the largest image the
-//                         reader accepts (30000 x 30000 16-bit CFA) whose
-//                         tiles all point at one tile's data
+//   make_dng hostile OUT [WIDTH HEIGHT [cfa|linear]]
+//                         a small file declaring a large 16-bit image (by
+//                         default the largest the reader accepts, 30000 x
+//                         30000 CFA) whose tiles all point at one tile's
+//                         data
+//   make_dng plain OUT WIDTH HEIGHT cfa|linear
+//                         a sound 16-bit camera file of that size, lossless
+//                         JPEG in 256 x 256 tiles (linear: three planes)
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "support/dng_metadata_blocks.h"
 #include "support/raw_dng_builder.h"
 
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: make_dng sensor OUT\n"
+               "       make_dng hostile OUT [WIDTH HEIGHT [cfa|linear]]\n"
+               "       make_dng plain OUT WIDTH HEIGHT cfa|linear\n");
+  return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "sensor") != 0 && std::strcmp(argv[1], "hostile") != 0)) {
-    std::fprintf(stderr, "usage: make_dng sensor|hostile OUT\n");
-    return 2;
-  }
+  if (argc < 3) return usage();
   using namespace testing_support;
+  const std::string kind = argv[1];
   RawDngOptions o;
-  if (std::strcmp(argv[1], "sensor") == 0) {
+  if (kind == "sensor" && argc == 3) {
     o = camera_raw_options(6000, 4000, true, true, 256, 256);
     o.bits = 14;
     o.white_level = 16383;
@@ -31,9 +47,15 @@ int main(int argc, char** argv) {
       h ^= h >> 15;
       return 1024 + x + y / 2 + (h % 256);
     };
+  } else if ((kind == "hostile" && (argc == 3 || argc == 5 || argc == 6)) || (kind == "plain" && argc == 6)) {
+    const uint32_t width = argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 30000;
+    const uint32_t height = argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 30000;
+    const bool cfa = argc < 6 || std::strcmp(argv[5], "linear") != 0;
+    if (width < 32 || height < 32) return usage();
+    o = camera_raw_options(width, height, cfa, true, 256, 256);
+    o.share_first_tile = kind == "hostile";
   } else {
-    o = camera_raw_options(30000, 30000, true, true, 256, 256);
-    o.share_first_tile = true;
+    return usage();
   }
   const RawDng dng = build_raw_dng(o);
   FILE* f = std::fopen(argv[2], "wb");
