@@ -20,8 +20,9 @@ inline constexpr uint64_t kProgramReserve = uint64_t{128} << 20;
 // image is a third of the interpolated one that follows it).
 inline constexpr uint64_t kStageImagesAtOnce = 2;
 
-// The image every budget holds: 150 megapixels of three 16-bit planes.
-inline constexpr uint64_t kFloorImageBytes = uint64_t{150'000'000} * 3 * 2;
+// The image every budget holds: 150 megapixels of three 16-bit planes,
+// counted as 152 so that the 151-megapixel sensors sold as 150 fit too.
+inline constexpr uint64_t kFloorImageBytes = uint64_t{152'000'000} * 3 * 2;
 
 // The smallest limit a worker is given.
 inline constexpr uint64_t kFloor = kStageImagesAtOnce * kFloorImageBytes + kProgramReserve;
