@@ -4,8 +4,13 @@
 // Run to the end of the run, without this program's start-up, the opening
 // of the database and the quitting, which a run in the window does not pay.
 //   headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] [--no-details]
-//                WORKFOLDER FOLDER
+//                [--show-log] WORKFOLDER FOLDER
+//   headless_run [--workers N] --memory-limits
 // WORKFOLDER receives the settings, the database and the capture files.
+// --show-log writes the run log to standard output after the run;
+// --memory-limits writes the memory limit a run with N workers gives each
+// of them, and the smallest limit a worker is ever given, in bytes ("none"
+// where workers are not limited), and runs nothing.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +22,11 @@
 #include "frontend/core/hash_context.h"
 #include "frontend/core/run_engine.h"
 #include "frontend/core/run_log.h"
+#include "frontend/core/worker_memory_limit.h"
+#include "frontend/core/worker_pool.h"
 #include "util/prefs.h"
 #include "util/proper.h"
+#include "util/worker_memory.h"
 
 namespace {
 
@@ -38,6 +46,8 @@ class ConsoleUi : public frontend::RunUi {
 
 int main(int argc, char** argv) {
   frontend::RunConfig config;
+  bool show_log = false;
+  bool memory_limits = false;
   int arg = 1;
   for (; arg < argc && strncmp(argv[arg], "--", 2) == 0; ++arg) {
     std::string option = argv[arg];
@@ -51,15 +61,25 @@ int main(int argc, char** argv) {
       config.check_structure = false;
     } else if (option == "--no-details") {
       config.db_details = false;
+    } else if (option == "--show-log") {
+      show_log = true;
+    } else if (option == "--memory-limits") {
+      memory_limits = true;
     } else {
       fprintf(stderr, "unknown option %s\n", option.c_str());
       return 2;
     }
   }
+  if (memory_limits) {
+    const auto limit = frontend::workerMemoryLimit(frontend::clampWorkerCount(config.max_sub_processes));
+    printf("limit %s floor %llu\n", limit ? std::to_string(*limit).c_str() : "none",
+           static_cast<unsigned long long>(worker_memory::kFloor));
+    return 0;
+  }
   if (argc - arg != 2) {
     fprintf(stderr,
             "usage: headless_run [--workers N] [--store-hashes] [--check-hashes] [--no-structure] [--no-details] "
-            "WORK FOLDER\n");
+            "[--show-log] WORK FOLDER\n       headless_run [--workers N] --memory-limits\n");
     return 2;
   }
   std::string work = argv[arg];
@@ -82,6 +102,11 @@ int main(int argc, char** argv) {
   const std::chrono::duration<double, std::milli> run_time = std::chrono::steady_clock::now() - run_start;
   engine.quit();
   frontend::db_close(db);
+  if (show_log) {
+    std::string text = log.text();
+    std::erase(text, '\r');
+    fputs(text.c_str(), stdout);
+  }
   const auto& c = engine.recorder().counters();
   fprintf(stderr, "processed %d valid %d invalid %d hash errors %d status \"%s\" run %.2f ms\n", c.processed, c.valid,
           c.invalid, c.hash_error, outcome.status.c_str(), run_time.count());

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -294,6 +295,27 @@ std::optional<ChildProcess> spawn_process(const SpawnOptions& options, std::stri
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return fail("can't start " + options.argv[0], rc);
   return ChildProcess(pid);
+}
+
+std::optional<uint64_t> address_space_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+bool set_address_space_limit(pid_t pid, uint64_t bytes) {
+  struct rlimit limit;
+  if (prlimit(pid, RLIMIT_AS, nullptr, &limit) != 0) return false;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_cur > limit.rlim_max) limit.rlim_cur = limit.rlim_max;
+  return prlimit(pid, RLIMIT_AS, &limit, nullptr) == 0;
+}
+
+std::optional<uint64_t> physical_memory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return std::nullopt;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
 }
 
 }  // namespace platform

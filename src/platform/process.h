@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -130,6 +131,18 @@ class ChildProcess {
   int status_ = 0;
   Fd exit_fd_;
 };
+
+// The soft limit of this process's address space in bytes; nothing when it
+// is unlimited.
+std::optional<uint64_t> address_space_limit();
+// Sets the soft limit of a process's address space to `bytes` (no more than
+// its hard limit, which stays as it is); a limit lowered below what the
+// process already holds only refuses its later requests. false, errno set,
+// when the process is gone or may not be changed.
+bool set_address_space_limit(pid_t pid, uint64_t bytes);
+// The machine's physical memory in bytes; nothing when the system does not
+// say.
+std::optional<uint64_t> physical_memory();
 
 // Starts a program with posix_spawn. On failure gives nothing, fills error
 // with the reason (the program missing, not executable, ...) and sets errno.

@@ -72,7 +72,14 @@ ConverterRun execute_converter(const std::string& converter_path, const std::vec
   options.stderr_fd = pipe->write_end.get();
   options.new_process_group = true;
   std::string spawn_error;
+  // The converter is a program of its own, outside this worker's memory
+  // budget: it starts without the worker's limit, which is then restored.
+  const std::optional<uint64_t> limit = platform::address_space_limit();
+  if (limit) platform::set_address_space_limit(0, UINT64_MAX);
   auto child = platform::spawn_process(options, &spawn_error);
+  const int spawn_errno = errno;
+  if (limit) platform::set_address_space_limit(0, *limit);
+  errno = spawn_errno;
   if (!child) {
     run.failure = cant_execute(converter_path, errno);
     return run;

@@ -7,13 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "dng/core/dng_errors.h"
+#include "dng/core/dng_limits.h"
 #include "dng/parse/dng_validate.h"
 #include "dng/parse/xmp_toolkit.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "util/prefs.h"
 #include "util/trace.h"
+#include "util/worker_memory.h"
 #include "worker/examine_glue.h"
 #include "worker/image_file.h"
 #include "worker/jpeg_check.h"
@@ -23,6 +28,18 @@ namespace {
 
 constexpr size_t kSignatureBytes = 20;
 constexpr const char* kToolkitStartFailed = "Could not start the XMP toolkit";
+constexpr const char* kLackOfMemory = "Could not be checked for lack of memory";
+
+// The answer to a DNG check that ran out of memory, naming the block it
+// needed (in MiB, rounded up) when that is known.
+std::string lack_of_memory_message(uint64_t needed) {
+  if (needed == 0) return kLackOfMemory;
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  const unsigned long long mib = needed / kMiB + (needed % kMiB != 0 ? 1 : 0);
+  char text[96];
+  snprintf(text, sizeof text, "%s (needed a block of %llu MiB)", kLackOfMemory, mib);
+  return text;
+}
 
 bool is_jpeg_signature(const unsigned char* b) {
   if (b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return false;
@@ -217,9 +234,18 @@ bool ImageReaderDNG::Verify() {
     SetMessage(kToolkitStartFailed);
     return false;
   }
+  // The image cap follows the address-space limit the front end gives this
+  // worker, which it may set after start-up or change between runs.
+  const std::optional<uint64_t> limit = platform::address_space_limit();
+  set_dng_image_memory_cap(limit ? worker_memory::image_cap_for(*limit) : dng_default_image_memory_cap);
   dng_version_refusal refusal;
-  if (validate_dng_file(path_, &refusal) == 0) return true;
-  if (refusal.refused) {
+  const int32_t code = validate_dng_file(path_, &refusal);
+  if (code == 0) return true;
+  if (code == dng_code_memory) {
+    // Not a verdict on the file: it could not be checked.
+    forced_code_ = 'E';
+    SetMessage(lack_of_memory_message(dng_failed_allocation_size()).c_str());
+  } else if (refusal.refused) {
     const uint32_t v = refusal.backward_version;
     char text[96];
     snprintf(text, sizeof text, "DNG backward version %u.%u.%u.%u is newer than this program validates", v >> 24,

@@ -1,13 +1,11 @@
 #include "worker/report.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/process.h"
 #include "util/trace.h"
+#include "worker/stderr_gate.h"
 
 ReportHook report_hook = default_report;
 
@@ -32,7 +30,7 @@ void default_report(bool is_error, const char*, const char* format, va_list args
 }
 
 void stderr_puts(const char* text) {
-  if (text != nullptr) platform::write_all(STDERR_FILENO, text, strlen(text));
+  if (text != nullptr) stderr_gate_write(text, strlen(text));
 }
 
 void stderr_printf(const char* format, ...) {

@@ -1,5 +1,6 @@
 #include "worker/request_loop.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "worker/report.h"
 #include "worker/request.h"
 #include "worker/send_result.h"
+#include "worker/stderr_gate.h"
 
 namespace {
 
@@ -27,6 +29,8 @@ constexpr const char* kLogPath = "/tmp/QX.txt";
 constexpr const char* kReadError = "Error in Corvex reading stdin";
 constexpr const char* kOutOfMemory = "Error in Corvex - out of memory";
 constexpr const char* kNotIdentified = "Could not open or identify";
+// The C library's own starting value.
+constexpr int kMapThreshold = 128 * 1024;
 
 [[noreturn]] void exit_after_failed_send() {
   log_printf("SendResult failed (%s) -- exiting\n", platform::errno_text(errno).c_str());
@@ -65,9 +69,11 @@ std::optional<std::string> request_path_extension(const std::string& path) {
 }
 
 void check_internal(const char* path) {
+  stderr_gate_begin_request();
   auto extension = request_path_extension(path);
   std::unique_ptr<ImageReader> reader(ImageReader::open(extension ? extension->c_str() : nullptr, path));
   if (!reader) {
+    stderr_gate_end_request();
     char code = extension ? wire::kInvalid : wire::kSkipped;
     ResultText result{kNotIdentified, path, code, wire::kTypeLetterUnknown};
     if (!SendAnswer(&result, 1)) {
@@ -78,6 +84,7 @@ void check_internal(const char* path) {
   }
   try {
     char code = reader->Verify() ? wire::kValid : wire::kInvalid;
+    stderr_gate_end_request();
     if (reader->forced_code() != 0) code = reader->forced_code();
     int type = reader->type();
     char letter = wire::type_letter(type);
@@ -131,7 +138,10 @@ void request_loop(int fd) {
       check_internal(request_list.entries.front().path.c_str());
     } else {
       try {
-        if (!convert_with_external_converter(request.mode.c_str())) exit_after_failed_send();
+        stderr_gate_begin_request();
+        const bool sent = convert_with_external_converter(request.mode.c_str());
+        stderr_gate_end_request();
+        if (!sent) exit_after_failed_send();
       } catch (...) {
         log_printf("caught exception -- exiting\n");
         exit(1);
@@ -141,6 +151,14 @@ void request_loop(int fd) {
 }
 
 void worker_main(int argc, char** argv) {
+  // A fixed size from which blocks are mapped on their own and given back
+  // when freed. Left to itself the C library raises that size after each
+  // large block it frees, and keeps later large blocks in its heap: each
+  // request would then find less room under the worker's memory limit than
+  // the one before, and a file that passed once could fail when checked
+  // again.
+  mallopt(M_MMAP_THRESHOLD, kMapThreshold);
+  stderr_gate_install();
   platform::ignore_sigpipe();
   log_enabled = false;
   log_setup(kLogPath);

@@ -2,9 +2,13 @@
 
 #include <expat.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
+#include "xmp/allocation_hooks.h"
 #include "xmp/xmp_error.h"
 #include "xmp/xmp_limits.h"
 #include "xmp/xmp_meta.h"
@@ -25,11 +29,53 @@ XML_Node* AppendNode(std::vector<XML_Node*>* list, XML_Node* parent, const char*
   return node.release();
 }
 
+// Expat takes its memory through the program's allocation hooks, as the
+// rest of the toolkit does. Each block keeps its size in front of it, for
+// realloc.
+constexpr size_t kExpatBlockHeader = alignof(std::max_align_t);
+
+// Allocations refused to Expat so far. Expat does not report every one of
+// them as running out of memory (some come back as other errors), so a
+// parse that fails after one has been refused failed for lack of memory.
+thread_local uint64_t sExpatRefusals = 0;
+
+void* ExpatMalloc(size_t size) {
+  auto* raw = size <= SIZE_MAX - kExpatBlockHeader
+                  ? static_cast<unsigned char*>(AllocateHook(size + kExpatBlockHeader))
+                  : nullptr;
+  if (raw == nullptr) {
+    ++sExpatRefusals;
+    return nullptr;
+  }
+  std::memcpy(raw, &size, sizeof size);
+  return raw + kExpatBlockHeader;
+}
+
+void ExpatFree(void* block) {
+  if (block != nullptr) FreeHook(static_cast<unsigned char*>(block) - kExpatBlockHeader);
+}
+
+// On failure the old block stays as it was, as realloc leaves it.
+void* ExpatRealloc(void* block, size_t size) {
+  if (block == nullptr) return ExpatMalloc(size);
+  size_t old_size;
+  std::memcpy(&old_size, static_cast<unsigned char*>(block) - kExpatBlockHeader, sizeof old_size);
+  void* fresh = ExpatMalloc(size);
+  if (fresh == nullptr) return nullptr;
+  std::memcpy(fresh, block, std::min(old_size, size));
+  ExpatFree(block);
+  return fresh;
+}
+
+const XML_Memory_Handling_Suite kExpatMemory = {ExpatMalloc, ExpatRealloc, ExpatFree};
+constexpr XML_Char kNameSeparator[] = "@";
+
 }  // namespace
 
 ExpatAdapter::ExpatAdapter() {
-  parser_ = XML_ParserCreateNS(nullptr, '@');
-  if (parser_ == nullptr) XMP_Throw(kXMPErr_ExternalFailure, "Failure creating Expat parser");
+  parser_ = XML_ParserCreate_MM(nullptr, &kExpatMemory, kNameSeparator);
+  // Expat makes no parser only when it has no memory for one.
+  if (parser_ == nullptr) throw XMP_BadAlloc();
   XML_SetUserData(parser_, this);
   XML_SetNamespaceDeclHandler(parser_, &ExpatAdapter::OnStartNamespace, &OnIgnoredEnd);
   XML_SetElementHandler(parser_, &ExpatAdapter::OnStartElement, &ExpatAdapter::OnEndElement);
@@ -48,12 +94,17 @@ void ExpatAdapter::DeclareUtf8Input() { XML_SetEncoding(parser_, "UTF-8"); }
 void ExpatAdapter::ParseChunk(const void* text, size_t length, bool last) {
   // Expat takes an int length; feed larger pieces in slices.
   const char* p = static_cast<const char*>(text);
+  const uint64_t refusals = sExpatRefusals;
   do {
     size_t piece = length > (1u << 30) ? (1u << 30) : length;
     bool final = last && piece == length;
     XML_Status status = XML_Parse(parser_, p, static_cast<int>(piece), final ? 1 : 0);
     if (failure_) std::rethrow_exception(failure_);
-    if (status != XML_STATUS_OK) XMP_Throw(kXMPErr_BadXML, "XML parsing failure");
+    if (status != XML_STATUS_OK) {
+      // Running out of memory is no fault of the packet.
+      if (XML_GetErrorCode(parser_) == XML_ERROR_NO_MEMORY || sExpatRefusals != refusals) throw XMP_BadAlloc();
+      XMP_Throw(kXMPErr_BadXML, "XML parsing failure");
+    }
     p += piece;
     length -= piece;
   } while (length > 0);

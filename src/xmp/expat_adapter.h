@@ -13,7 +13,9 @@ struct XML_ParserStruct;
 // ParseChunk throws the kept exception once Expat has returned.
 class ExpatAdapter : public XMLParserAdapter {
  public:
-  ExpatAdapter();  // throws 11 "Failure creating Expat parser"
+  // Expat's memory comes through AllocateHook and FreeHook. Running out of
+  // it (no parser, or Expat's out-of-memory error) throws std::bad_alloc.
+  ExpatAdapter();
   ~ExpatAdapter() override;
 
   void DeclareUtf8Input() override;

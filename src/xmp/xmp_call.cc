@@ -2,12 +2,16 @@
 
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "xmp/core_lock.h"
 #include "xmp/xmp_error.h"
 #include "xmp/xmp_meta.h"
 
 namespace {
+
+// The text of a std::bad_alloc thrown by the program's operator new.
+constexpr const char kOutOfMemoryText[] = "bad allocation";
 
 // Where null out-parameters write.
 XMP_StringPtr sVoidStringPtr = nullptr;
@@ -26,6 +30,13 @@ XMP_StringPtr KeepExceptionText(const char* text) {
   memcpy(sExceptionText, text, length);
   sExceptionText[length] = '\0';
   return sExceptionText;
+}
+
+// Every exhaustion of memory is recorded alike, whatever the exception's
+// own text, so that a client can tell it from a failure of the data.
+void RecordOutOfMemory(XMPCallResult* result) {
+  result->intResult = kXMPErr_StdException;
+  result->message = kOutOfMemoryText;
 }
 
 bool IsEmpty(XMP_StringPtr text) { return text == nullptr || *text == '\0'; }
@@ -51,6 +62,8 @@ void Guarded(XMPCallResult* result, Body body) {
     result->intResult = error.GetID();
     result->pointerResult = const_cast<char*>("XMP");
     result->message = error.GetErrMsg() != nullptr ? error.GetErrMsg() : "";
+  } catch (const std::bad_alloc&) {
+    RecordOutOfMemory(result);
   } catch (const std::exception& error) {
     result->intResult = kXMPErr_StdException;
     result->message = KeepExceptionText(error.what());
@@ -77,6 +90,11 @@ void CheckSchemaAndName(XMP_StringPtr schemaNS, XMP_StringPtr name, XMP_StringPt
 
 }  // namespace
 
+bool XMPCall_RanOutOfMemory(const XMPCallResult& result) {
+  return result.message != nullptr && result.intResult == kXMPErr_StdException &&
+         strcmp(result.message, kOutOfMemoryText) == 0;
+}
+
 void XMPCall_Initialize(XMP_AllocateProc allocate, XMP_DeleteProc free, XMPCallResult* result) {
   result->message = nullptr;
   try {
@@ -87,6 +105,8 @@ void XMPCall_Initialize(XMP_AllocateProc allocate, XMP_DeleteProc free, XMPCallR
     result->intResult = error.GetID();
     result->pointerResult = const_cast<char*>("XMP");
     result->message = error.GetErrMsg() != nullptr ? error.GetErrMsg() : "";
+  } catch (const std::bad_alloc&) {
+    RecordOutOfMemory(result);
   } catch (const std::exception& error) {
     result->intResult = kXMPErr_StdException;
     result->message = KeepExceptionText(error.what());

@@ -19,6 +19,11 @@ struct XMPCallResult {
   XMP_Int32 intResult = 0;
 };
 
+// Whether a failed call ran out of memory: every std::bad_alloc is recorded
+// as id 13 with the text "bad allocation". Clients treat it as exhaustion,
+// not as a failure of the data they passed.
+bool XMPCall_RanOutOfMemory(const XMPCallResult& result);
+
 // Functions marked "held" return with the toolkit lock still entered when
 // they succeed (and found what they looked for), so that the texts they
 // return stay unchanged; the caller copies them and then calls

@@ -28,6 +28,8 @@ void DeleteSubtrees(XMP_NodeList* first, XMP_NodeList* second) {
     while (!pending.empty()) {
       XMP_NodeOwner node = std::move(pending.back());
       pending.pop_back();
+      // A list that running out of memory left part-moved holds empty places.
+      if (node == nullptr) continue;
       for (XMP_NodeList* list : {&node->children, &node->qualifiers}) {
         for (XMP_NodeOwner& below : *list) pending.push_back(std::move(below));
         list->clear();

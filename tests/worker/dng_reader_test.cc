@@ -4,6 +4,7 @@
 // requests in one worker.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -238,6 +239,95 @@ TEST_F(DngReaderTest, AToolkitThatWillNotStartFailsOneFileAndTheNextIsValidated)
     EXPECT_EQ(failed_start, expected) << c.how;
     worker_.reset();
   }
+}
+
+// A file that could not be checked for lack of memory is an error, not a
+// verdict: an image block that cannot be had and an XMP packet whose parse
+// runs out of memory answer 'E' 'D' (with the size of the block where it is
+// known), and the next file in the same worker is checked as ever.
+TEST_F(DngReaderTest, RunningOutOfMemoryAnswersAnErrorAndTheNextFileIsChecked) {
+  const std::string small = dir_.write_file("small.tif", sound_cfa_dng());
+  const std::string image = dir_.write_file(
+      "two-mib-image.tif", build_raw_dng(camera_raw_options(1024, 1024, true, false)).bytes);
+  DngBuilder b;
+  b.add_dng_tags();
+  b.add_cfa_image(kIfd0);
+  b.add_xmp(kIfd0,
+            "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+            "<rdf:Description rdf:about='' xmlns:ns1='http://example.com/one/' ns1:a='" +
+                std::string(1536 * 1024, 'v') + "'/></rdf:RDF></x:xmpmeta>");
+  const std::string packet = dir_.write_file("large-packet.tif", b.build());
+
+  struct Case {
+    const char* fault;
+    std::string path;
+    const char* message;
+  } cases[] = {
+      // The 1024 x 1024 16-bit raw image: a block of exactly 2 MiB.
+      {"CORVEX_FAIL_BLOCKS_FROM=1048576", image, "Could not be checked for lack of memory (needed a block of 2 MiB)"},
+      // The packet's 1.5 MiB value cannot be copied inside the toolkit.
+      {"CORVEX_FAIL_NEW_FROM=1048576", packet, "Could not be checked for lack of memory"},
+  };
+  for (const Case& c : cases) {
+    start({c.fault}, CORVEX_MEMORY_FAULT_PATH);
+    expect(c.path, {'E', 'D'}, c.message);
+    expect(small, {'G', 'D'});
+    expect(c.path, {'E', 'D'}, c.message);
+    expect_clean_exit();
+    const std::string err = worker_->stderr_text();
+    EXPECT_NE(err.find("*** Error: Unable to allocate memory ***\n"), std::string::npos) << c.fault << "\n" << err;
+    worker_.reset();
+  }
+  // Without the faults both files are sound.
+  start();
+  expect(image, {'G', 'D'});
+  expect(packet, {'G', 'D'});
+  expect_clean_exit();
+}
+
+// A file whose directory makes thousands of warning lines writes 1,000
+// lines for its request, then one line saying how many were left out; the
+// next file's lines are all there.
+TEST_F(DngReaderTest, AFloodOfWarningLinesIsCutToOneThousandAndCounted) {
+  DngBuilder b;
+  b.add_dng_tags();
+  b.add_cfa_image(kIfd0);
+  // Tags no table knows, whose ASCII values hold a byte above 127: one
+  // warning line each.
+  constexpr int kFlawedTags = 3000;
+  for (int i = 0; i < kFlawedTags; ++i) b.add_ascii(kIfd0, static_cast<uint16_t>(10000 + i), "caf\xE9");
+  const std::string flood = dir_.write_file("flood.tif", b.build());
+  const std::string sound = dir_.write_file("sound.tif", sound_cfa_dng());
+  start();
+  expect(flood, {'G', 'D'});
+  expect(sound, {'G', 'D'});
+  expect_clean_exit();
+
+  const std::string err = masked(worker_->stderr_text());
+  const size_t first = err.find("Validating \"" + flood);
+  const size_t second = err.find("Validating \"" + sound);
+  ASSERT_NE(first, std::string::npos) << err.substr(0, 2000);
+  ASSERT_NE(second, std::string::npos);
+  const std::string flood_lines = err.substr(first, second - first);
+  // The Validating line and the first 999 warnings, in order, then the
+  // closing line: the other 2,001 warnings, the three timers and
+  // "Validation complete" were left out.
+  std::string kept = "Validating \"" + flood + "\"...\n";
+  for (int i = 0; i < 999; ++i) kept += "*** Warning: IFD 0 Tag" + std::to_string(10000 + i) + " has non-ASCII characters ***\n";
+  ASSERT_TRUE(flood_lines.compare(0, kept.size(), kept) == 0) << flood_lines.substr(0, 300);
+  const std::string closing = flood_lines.substr(kept.size());
+  unsigned long left_out = 0;
+  char end = 0;
+  ASSERT_EQ(std::sscanf(closing.c_str(), "... %lu further lines left out%c", &left_out, &end), 2) << closing;
+  EXPECT_EQ(end, '\n');
+  EXPECT_EQ(left_out, 2005u);
+  EXPECT_EQ(closing, "... " + std::to_string(left_out) + " further lines left out\n");
+  EXPECT_EQ(err.substr(second, err.find("Validation complete\n", second) - second),
+            "Validating \"" + sound +
+                "\"...\n"
+                "Raw image read time: #.## sec\n"
+                "Linearization time: #.## sec\n"
+                "Interpolate time: #.## sec\n");
 }
 
 // The resident set size of a process in KiB, from /proc.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,7 @@
 #include "xmp/allocation_hooks.h"
 #include "xmp/core_lock.h"
 #include "xmp/xmp_error.h"
+#include "xmp/xmp_node.h"
 
 namespace {
 
@@ -166,6 +168,34 @@ TEST(CoreLockGuard, HoldsReleasesAndDetaches) {
   EXPECT_FALSE(LockFreeForOtherThreads()) << "a detached guard keeps the lock entered";
   CoreLock().unlock();
   EXPECT_TRUE(LockFreeForOtherThreads());
+}
+
+// Allocations left before the next one fails; negative: none fails.
+std::atomic<int> gAllocationsBeforeFailure{-1};
+void* FailingAfterCount(size_t size) {
+  if (gAllocationsBeforeFailure.fetch_sub(1) == 0) return nullptr;
+  return std::malloc(size);
+}
+
+// Deleting a tree takes a work list; when memory for it runs out part way,
+// the rest of the tree is still deleted, whole (the sanitizer reports a
+// leak or a bad access otherwise).
+TEST(XmpNodeTree, ATreeIsDeletedWhenMemoryForTheWorkListRunsOut) {
+  for (int failAt = 0; failAt < 16; ++failAt) {
+    auto root = std::make_unique<XMP_Node>(nullptr, "root", 0);
+    for (int i = 0; i < 5; ++i) {
+      auto* child = new XMP_Node(root.get(), "ex:child", 0);
+      root->children.emplace_back(child);
+      for (int j = 0; j < 5; ++j) {
+        child->children.emplace_back(new XMP_Node(child, "ex:grandchild", "value", 0));
+        child->qualifiers.emplace_back(new XMP_Node(child, "ex:qualifier", "value", 0));
+      }
+    }
+    HookSwap swap(FailingAfterCount, std::free);
+    gAllocationsBeforeFailure = failAt;
+    root.reset();
+    gAllocationsBeforeFailure = -1;
+  }
 }
 
 }  // namespace

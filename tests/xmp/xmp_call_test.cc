@@ -265,6 +265,53 @@ void CountingFree(void* block) {
 
 bool ToolkitStarted() { return sSerializedPacket != nullptr; }
 
+// Running out of memory at any point of a packet parse, inside Expat or in
+// the toolkit, is reported as exhaustion and never as a damaged packet; the
+// same object then parses the packet. A damaged packet is no exhaustion.
+TEST_F(XmpCallTest, APacketParseOutOfMemoryAnywhereIsReportedAsExhaustion) {
+  const std::string packet =
+      "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+      "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'"
+      " xmlns:ex='http://example.com/ex/' ex:rating='5'>"
+      "<dc:creator><rdf:Seq><rdf:li>Ann</rdf:li><rdf:li>Bo</rdf:li></rdf:Seq></dc:creator>"
+      "<dc:title><rdf:Alt><rdf:li xml:lang='x-default'>A title</rdf:li></rdf:Alt></dc:title>"
+      "<ex:place rdf:parseType='Resource'><ex:city>Oslo</ex:city></ex:place>"
+      "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+  ScopedAllocationHooks restore;
+  const XMP_AllocateProc plain = AllocateHook;
+  long exhausted = 0;
+  for (long failAt = 0;; ++failAt) {
+    XMPCallResult result;
+    XMPCall_NewMeta(&result);
+    ASSERT_EQ(result.message, nullptr);
+    auto* meta = static_cast<XMPMeta*>(result.pointerResult);
+    AllocateHook = &CountingAllocate;
+    gAllocationsLeft = failAt;
+    XMPCall_ParseFromBuffer(meta, packet.data(), static_cast<XMP_StringLen>(packet.size()), 0, &result);
+    gAllocationsLeft = -1;
+    AllocateHook = plain;
+    const bool failed = result.message != nullptr;
+    if (failed) {
+      EXPECT_TRUE(XMPCall_RanOutOfMemory(result)) << failAt << ": " << result.intResult << " " << result.message;
+      ++exhausted;
+      XMPCall_ParseFromBuffer(meta, packet.data(), static_cast<XMP_StringLen>(packet.size()), 0, &result);
+      EXPECT_EQ(result.message, nullptr) << failAt << ": " << result.message;
+    }
+    EXPECT_FALSE(LockHeldByCaller()) << failAt;
+    XMPCall_Release(meta);
+    if (!failed) break;
+    ASSERT_LT(failAt, 100000);
+  }
+  EXPECT_GT(exhausted, 50);
+
+  XMPCallResult result;
+  const std::string damaged = packet.substr(0, packet.size() / 2);
+  XMPCall_ParseFromBuffer(meta_, damaged.data(), static_cast<XMP_StringLen>(damaged.size()), 0, &result);
+  ASSERT_NE(result.message, nullptr);
+  EXPECT_FALSE(XMPCall_RanOutOfMemory(result)) << result.intResult << " " << result.message;
+}
+
 TEST(XmpStartupTest, NestedStartsBuildOnceAndTheLastStopTearsDown) {
   ScopedAllocationHooks restore;
   XMPCallResult result;

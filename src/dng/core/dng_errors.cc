@@ -31,13 +31,31 @@ const char* dng_code_message(int32_t code) {
   }
 }
 
+namespace {
+
+// The size throw_dng_memory hands to throw_dng_code, and the size of the
+// last 100005 raised.
+thread_local uint64_t pending_allocation_size = 0;
+thread_local uint64_t failed_allocation_size = 0;
+
+}  // namespace
+
 void throw_dng_code(int32_t code) {
+  if (code == dng_code_memory) failed_allocation_size = pending_allocation_size;
+  pending_allocation_size = 0;
   if (const char* message = dng_code_message(code)) {
     std::fprintf(stderr, "*** Error: %s", message);
     std::fprintf(stderr, " ***\n");
   }
   throw dng_exception(code);
 }
+
+void throw_dng_memory(uint64_t bytes) {
+  pending_allocation_size = bytes;
+  throw_dng_code(dng_code_memory);
+}
+
+uint64_t dng_failed_allocation_size() { return failed_allocation_size; }
 
 namespace {
 

@@ -42,6 +42,14 @@ class dng_exception {
 // dng_exception(code). Out of line so that the loops that call it stay small.
 [[noreturn]] void throw_dng_code(int32_t code);
 
+// 100005 for an allocation of `bytes` that failed or was refused: as
+// throw_dng_code(100005), and the size is kept for dng_failed_allocation_size.
+[[noreturn]] void throw_dng_memory(uint64_t bytes);
+
+// The size of the allocation behind the last 100005 raised on this thread;
+// 0 when it was raised without one (or none was raised).
+uint64_t dng_failed_allocation_size();
+
 // One warning line "*** Warning: <message> (<detail>) ***"; the parenthesised
 // part only when detail is not null. Never throws.
 void report_dng_warning(const char* message, const char* detail = nullptr);

@@ -16,5 +16,5 @@ void dng_heap_buffer::Resize(size_t size) {
   Release();
   if (size == 0) return;
   data_ = dng_raw_malloc(size);
-  if (data_ == nullptr) throw_dng_code(dng_code_memory);
+  if (data_ == nullptr) throw_dng_memory(size);
 }

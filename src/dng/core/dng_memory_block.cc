@@ -40,9 +40,9 @@ dng_raw_malloc_fn exchange_dng_raw_malloc(dng_raw_malloc_fn fn) {
 void* dng_raw_malloc(size_t bytes) { return raw_malloc(bytes); }
 
 dng_malloc_block::dng_malloc_block(uint32_t size) : dng_memory_block(size, nullptr), raw_(nullptr) {
-  if (size > dng_max_block_size) throw_dng_code(dng_code_memory);
+  if (size > dng_max_block_size) throw_dng_memory(size);
   raw_ = dng_raw_malloc(size_t{size} + dng_block_slack);
-  if (raw_ == nullptr) throw_dng_code(dng_code_memory);
+  if (raw_ == nullptr) throw_dng_memory(size);
   advise_huge_pages(raw_, size_t{size} + dng_block_slack);
   const uintptr_t address = reinterpret_cast<uintptr_t>(raw_);
   const uintptr_t aligned = (address + (dng_block_alignment - 1)) & ~uintptr_t{dng_block_alignment - 1};

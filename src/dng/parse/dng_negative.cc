@@ -433,6 +433,8 @@ bool dng_negative::AdoptXMPPacket(dng_host& host, const void* bytes, uint32_t le
   } catch (const dng_exception& e) {
     if (host.IsRetryableCode(e.Code())) throw;
     return false;
+  } catch (const std::bad_alloc&) {
+    throw_dng_code(dng_code_memory);
   } catch (...) {
     return false;
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "dng/core/dng_allocation.h"
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_file_stream.h"
 #include "dng/core/dng_host.h"
@@ -99,7 +100,9 @@ int32_t validate(const char* path, dng_version_refusal* refusal) {
 
 int32_t validate_dng_file(const char* path, dng_version_refusal* refusal) {
   try {
-    return validate(path != nullptr ? path : "", refusal);
+    // Memory that runs out in code without a mapping of its own is still
+    // out of memory, not an unknown failure.
+    return with_dng_allocation([&] { return validate(path != nullptr ? path : "", refusal); });
   } catch (const dng_exception& e) {
     return e.Code();
   } catch (...) {

@@ -62,8 +62,10 @@ struct dng_version_refusal {
 // nothing goes to standard output. Answers 0 when the file passed every
 // step, 100006 when its structure was read but failed the DNG checks, the
 // code of a dng_exception raised on the way (100002 when the file cannot be
-// opened, 100005 out of memory, 100011 truncated, ...), and 100000 for any
-// other exception. Never ends the process.
+// opened, 100005 out of memory, 100011 truncated, ...), 100005 also for a
+// std::bad_alloc, and 100000 for any other exception. Never ends the
+// process. After 100005, dng_failed_allocation_size() (dng_errors.h) gives
+// the size that could not be had, where it is known.
 //
 // The caller keeps the XMP toolkit started around the call
 // (xmp_toolkit_initialize / xmp_toolkit_terminate). Single-threaded.

@@ -63,7 +63,9 @@ dng_text stored_form(const dng_text& text) {
 }
 
 void throw_call_failure(const XMPCallResult& result) {
-  if (result.message != nullptr) throw XMP_Error(result.intResult, result.message);
+  if (result.message == nullptr) return;
+  if (XMPCall_RanOutOfMemory(result)) throw XMP_BadAlloc();
+  throw XMP_Error(result.intResult, result.message);
 }
 
 }  // namespace
@@ -118,6 +120,8 @@ bool dng_xmp_store::ItemExists(const char* ns, const char* path) const {
   if (!HoldsMeta()) return false;
   try {
     return holder_->meta->HasProperty(ns, path);
+  } catch (const std::bad_alloc&) {
+    throw_dng_code(dng_code_memory);
   } catch (...) {
     return false;
   }
@@ -184,6 +188,8 @@ void dng_xmp_store::SetValue(const char* ns, const char* path, const char* value
   try {
     holder_->meta->SetProperty(ns, path, value, 0);
     return;
+  } catch (const std::bad_alloc&) {
+    throw_dng_code(dng_code_memory);
   } catch (...) {
   }
   DeleteItem(ns, path);
@@ -234,6 +240,8 @@ std::unique_ptr<dng_memory_block> dng_xmp_store::SerializeToBlock(dng_memory_all
     try {
       holder_->meta->SerializeToBuffer(&text, kExactPacketLength, target_length, "", " ", 0);
       done = true;
+    } catch (const std::bad_alloc&) {
+      throw_dng_code(dng_code_memory);
     } catch (...) {
     }
   }

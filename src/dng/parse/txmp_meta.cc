@@ -5,9 +5,12 @@
 
 namespace {
 
-// Throws the failure a result record reports.
+// Throws the failure a result record reports: exhausted memory as
+// std::bad_alloc, anything else as the toolkit's error.
 void check(const XMPCallResult& result) {
-  if (result.message != nullptr) throw XMP_Error(result.intResult, result.message);
+  if (result.message == nullptr) return;
+  if (XMPCall_RanOutOfMemory(result)) throw XMP_BadAlloc();
+  throw XMP_Error(result.intResult, result.message);
 }
 
 // Leaves the toolkit lock that a "held" call kept for its texts, when the

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "examine/print_hook.h"
+#include "frontend/core/worker_memory_limit.h"
 #include "platform/files.h"
 #include "util/prefs.h"
 #include "util/trace.h"
@@ -146,7 +147,9 @@ RunOutcome RunEngine::runVerification(const RunConfig& config) {
 
   // The run thread; the window serves its calls until it has ended.
   cancel_.store(false);
-  pool_.beginRun(PoolRun{worker_count_, config.capture_path, config.converter_path});
+  const std::optional<uint64_t> memory_limit = workerMemoryLimit(worker_count_);
+  if (config.check_structure) log_.appendRunLog(workerMemoryLimitLine(memory_limit).c_str());
+  pool_.beginRun(PoolRun{worker_count_, config.capture_path, config.converter_path}, memory_limit);
   // As many digests at once as the run has workers.
   digests_.start(worker_count_);
   std::atomic<bool> ended{false};

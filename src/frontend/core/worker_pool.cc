@@ -91,7 +91,7 @@ WorkerPool::WorkerPool(PoolConfig config, PoolSink& sink, const std::atomic<bool
 
 WorkerPool::~WorkerPool() { quit(); }
 
-void WorkerPool::beginRun(const PoolRun& run) {
+void WorkerPool::beginRun(const PoolRun& run, std::optional<uint64_t> memory_limit) {
   // Anything still in progress belongs to an earlier run that did not
   // finish; its answers must not be counted in this one.
   for (int i = 0; i < kWorkerSlots; ++i) {
@@ -106,6 +106,17 @@ void WorkerPool::beginRun(const PoolRun& run) {
     if (i < worker_count_) at_capture(i) = openCaptureFile(slotCapturePath(run.capture_path, i));
   }
   converter_path_ = run.converter_path;
+  memory_limit_ = memory_limit;
+  for (int i = 0; i < kWorkerSlots; ++i) {
+    if (at(i).has_process()) limitWorkerMemory(i);
+  }
+}
+
+void WorkerPool::limitWorkerMemory(int index) {
+  if (!memory_limit_) return;
+  if (!platform::set_address_space_limit(at(index).process.pid(), *memory_limit_)) {
+    sink_.logLine(format("Can't limit the memory of worker %d (%s)", index, platform::errno_text(errno).c_str()));
+  }
 }
 
 void WorkerPool::closeCaptureFiles() {
@@ -139,6 +150,7 @@ WorkerPool::Launch WorkerPool::launchWorker(int index) {
   auto child = platform::spawn_process(options, &error);
   if (!child) return Launch{Launch::kNoProcess, errno};
   s.process = std::move(*child);
+  limitWorkerMemory(index);
   s.answer_pipe = std::move(answer->read_end);
   s.request_pipe = std::move(request->write_end);
   // The worker's ends close as the pipes go out of scope: from here on only

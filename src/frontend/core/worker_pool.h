@@ -22,6 +22,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,7 +98,10 @@ class WorkerPool {
   // file of each slot the run uses anew (empty, so that it holds this run's
   // lines only). An idle worker of an earlier run still holds its slot's
   // file and appends to it; a worker started now gets it too.
-  void beginRun(const PoolRun& run);
+  // memory_limit is the address-space limit of every worker during the run,
+  // also of idle workers kept from earlier runs; nothing leaves them
+  // unlimited.
+  void beginRun(const PoolRun& run, std::optional<uint64_t> memory_limit = std::nullopt);
   // Closes the pool's own descriptors of the capture files once the run's
   // workers have all been started (the workers keep theirs).
   void closeCaptureFiles();
@@ -149,6 +153,10 @@ class WorkerPool {
   Launch launchWorker(int slot);
   // Reports a failed launch as startWorker does, and empties the slot.
   bool reportLaunch(int slot, const Launch& launch);
+  // Gives the slot's worker the run's memory limit. The limit is set just
+  // after the worker has started, before any request is written to it, so
+  // every check it makes runs under it.
+  void limitWorkerMemory(int slot);
   // Starts a worker in each of the given empty slots, in slot order; false
   // after reporting the first failure, with the slots after it left empty.
   bool startWorkers(const std::vector<int>& empty);
@@ -173,6 +181,7 @@ class WorkerPool {
   // The run's capture file of each slot below the worker count.
   std::array<platform::Fd, kWorkerSlots> capture_;
   std::string converter_path_;
+  std::optional<uint64_t> memory_limit_;
   // The slot gathering raw files, -1 for none.
   int raw_batch_slot_ = -1;
   // Set when a raw batch is opened; never cleared (converter runs are slow).

@@ -14,9 +14,11 @@
 
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_host.h"
+#include "dng/core/dng_limits.h"
 #include "dng/parse/dng_stopwatch.h"
 #include "dng/parse/dng_validate.h"
 #include "dng/parse/xmp_toolkit.h"
+#include "dng/support/failing_allocator.h"
 #include "dng/support/stderr_capture.h"
 #include "dng/support/stdout_capture.h"
 #include "support/dng_builder.h"
@@ -24,6 +26,7 @@
 #include "support/raw_dng_builder.h"
 #include "support/temp_folder.h"
 #include "support/timer_mask.h"
+#include "xmp_glue_test_util.h"
 
 namespace {
 
@@ -330,6 +333,107 @@ TEST_F(ValidateTest, ASetOptionWithoutOutputStepsIsNotImplemented) {
   EXPECT_EQ(run.code, dng_code_not_implemented);
   EXPECT_NE(run.err.find("Interpolate time: #.## sec\n*** Error: Not yet implemented ***\n"), std::string::npos)
       << run.err;
+}
+
+// Running out of memory at any allocation of a validation, in the DNG code,
+// the XMP toolkit or Expat, gives 100005 and never a verdict on the file;
+// only a failed scratch allocation that merely costs a faster way (a sort's
+// buffer) leaves the usual transcript. Either way the next validation finds
+// nothing left behind: the toolkit, its lock and the allocation hooks are as
+// before. The toolkit is started outside the failures, as the worker starts
+// it before the validation.
+TEST_F(ValidateTest, RunningOutOfMemoryAnywhereGives100005AndLeavesNothingBehind) {
+  DngBuilder b = cfa_dng();
+  b.add_iptc(kIfd0, testing_support::sample_iptc_block(true));
+  b.add_xmp(kIfd0, testing_support::sample_xmp_packet());
+  const std::string path = write("metadata.dng", b.build());
+  const std::string clean = validating(path) + kTimers + "Validation complete\n";
+  ASSERT_EQ(validate(path).err, clean);
+
+  // Each case fails the n-th allocation (n from 1) of one kind and says
+  // how many there were. Every `step`-th allocation is failed: a
+  // validation makes some 700 through operator new, and each failure costs
+  // two validations.
+  struct Kind {
+    const char* name;
+    uint64_t step;
+    std::function<int32_t(uint64_t n, uint64_t* count)> run;
+  } kinds[] = {
+      {"operator new", 4,
+       [&](uint64_t n, uint64_t* count) {
+         auto failure = dng_test::AllocationFailure::Nth(n);
+         const int32_t code = validate_dng_file(path.c_str());
+         *count = failure.Count();
+         return code;
+       }},
+      {"memory blocks", 1,
+       [&](uint64_t n, uint64_t* count) {
+         dng_test::RawMallocFailure failure(n);
+         const int32_t code = validate_dng_file(path.c_str());
+         *count = failure.Count();
+         return code;
+       }},
+  };
+  for (const Kind& kind : kinds) {
+    uint64_t total = 0;
+    {
+      dng_test::StderrCapture err;
+      xmp_toolkit_initialize();
+      ASSERT_EQ(kind.run(0, &total), 0) << kind.name;
+      xmp_toolkit_terminate();
+    }
+    int exhausted = 0;
+    for (uint64_t n = 1; n <= total; n += kind.step) {
+      // The failing validation and the next one in the same toolkit
+      // session; the next session starts after the toolkit has stopped.
+      int32_t code = 0;
+      int32_t next_code = 0;
+      std::string err_text;
+      std::string next_err;
+      {
+        dng_test::StderrCapture err;
+        xmp_toolkit_initialize();
+        uint64_t count = 0;
+        code = kind.run(n, &count);
+        err_text = masked(err.Take());
+        EXPECT_TRUE(dng_test::toolkit_lock_free()) << kind.name << " " << n;
+        next_code = validate_dng_file(path.c_str());
+        next_err = masked(err.Take());
+        xmp_toolkit_terminate();
+      }
+      if (code == 0) {
+        EXPECT_EQ(err_text, clean) << kind.name << " " << n;
+      } else {
+        ++exhausted;
+        EXPECT_EQ(code, dng_code_memory) << kind.name << " " << n << "\n" << err_text;
+        EXPECT_NE(err_text.find("*** Error: Unable to allocate memory ***\n"), std::string::npos)
+            << kind.name << " " << n << "\n" << err_text;
+      }
+      ASSERT_EQ(next_code, 0) << kind.name << " " << n << "\n" << next_err;
+      EXPECT_EQ(next_err, clean) << kind.name << " " << n;
+    }
+    EXPECT_GT(exhausted, 0) << kind.name;
+  }
+}
+
+// The size of the allocation that failed, where the code knows it: an image
+// over the image-memory cap is refused before anything is allocated.
+TEST_F(ValidateTest, AnImageOverTheMemoryCapGives100005WithTheSizeItNeeded) {
+  const std::string path = write("capped.dng", cfa_dng().build());
+  const uint64_t previous = set_dng_image_memory_cap(100);
+  Outcome run = validate(path);
+  set_dng_image_memory_cap(previous);
+  EXPECT_EQ(run.code, dng_code_memory);
+  // The 16 x 16 16-bit raw image: 512 bytes.
+  EXPECT_EQ(dng_failed_allocation_size(), 512u);
+  EXPECT_NE(run.err.find("*** Error: Unable to allocate memory ***\n"), std::string::npos) << run.err;
+
+  // A failure whose size is not known leaves none.
+  try {
+    throw_dng_code(dng_code_memory);
+  } catch (const dng_exception&) {
+  }
+  EXPECT_EQ(dng_failed_allocation_size(), 0u);
 }
 
 TEST(StopwatchTest, PrintsItsLineWithTwoDecimalsAlsoWhileAnExceptionPasses) {

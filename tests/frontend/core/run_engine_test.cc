@@ -24,6 +24,7 @@
 #include "platform/files.h"
 #include "frontend/core/hash_key.h"
 #include "frontend/core/hashes_model.h"
+#include "frontend/core/worker_memory_limit.h"
 #include "support/child_process.h"
 #include "support/fake_worker.h"
 #include "support/image_writers.h"
@@ -213,7 +214,10 @@ TEST_F(RunEngineTest, ARunOverRealFilesWithCorvexRecordsEverything) {
   EXPECT_EQ(outcome.status, "");
   EXPECT_TRUE(ui_.closed);
   EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_EQ(run_log().rfind("\nVerifying folder " + dir_.sub("photos") + "\n", 0), 0u) << run_log();
+  // The run log opens with the workers' memory limit, once per run.
+  const std::string limit = frontend::workerMemoryLimitLine(frontend::workerMemoryLimit(8));
+  EXPECT_EQ(run_log().rfind(limit + "\nVerifying folder " + dir_.sub("photos") + "\n", 0), 0u) << run_log();
+  EXPECT_EQ(run_log().find("Worker memory limit: ", limit.size()), std::string::npos) << run_log();
   EXPECT_NE(run_log().find("Probably invalid: " + cut + "\n"), std::string::npos) << run_log();
   std::string tail = log_from("\nFinished normally.\n");
   auto times = tail.find("\nTotal time: ");
@@ -983,6 +987,8 @@ TEST_F(RunEngineTest, WithoutStructureChecksDigestOutcomesAreRecordedInWalkOrder
     at = found + line.size();
   }
   EXPECT_NE(outcome.summary.find("Total valid: 2\n"), std::string::npos) << outcome.summary;
+  // No worker checks anything: the run log does not speak of their memory.
+  EXPECT_EQ(run_log().find("Worker memory limit"), std::string::npos) << run_log();
 }
 
 TEST_F(RunEngineTest, WithHashAndStructureChecksAFileWithoutAReferenceIsStillCheckedForDamage) {

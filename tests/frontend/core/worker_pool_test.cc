@@ -8,13 +8,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "frontend/core/worker_memory_limit.h"
 #include "platform/files.h"
 #include "support/fake_worker.h"
 #include "support/temp_folder.h"
@@ -585,6 +589,62 @@ TEST_F(WorkerPoolTest, IdleWorkersServeTheNextRun) {
   EXPECT_EQ(testing_support::fake_starts(root_).size(), 6u);
   EXPECT_EQ(sink_.results.size(), 6u);
   EXPECT_TRUE(sink_.errors.empty());
+}
+
+// The soft address-space limit of a process, from /proc; nothing when it
+// is unlimited or cannot be read.
+std::optional<uint64_t> address_space_limit_of(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/limits");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Max address space", 0) != 0) continue;
+    std::istringstream fields(line.substr(std::strlen("Max address space")));
+    std::string soft;
+    fields >> soft;
+    if (soft == "unlimited") return std::nullopt;
+    return std::stoull(soft);
+  }
+  return std::nullopt;
+}
+
+// Every worker of a run has the run's memory limit before its first
+// request, also an idle worker kept from a run whose limit was another. The
+// limits here lie far above what any process reserves (the sanitizers'
+// shadow memory included), so the workers run as ever.
+TEST_F(WorkerPoolTest, EveryWorkerOfARunHasTheRunsMemoryLimit) {
+  constexpr uint64_t kFirst = uint64_t{1} << 46;
+  constexpr uint64_t kSecond = kFirst + (uint64_t{1} << 40);
+  capture_ = frontend::openCaptureFile(capture_path());
+  pool().beginRun({2, capture_.get(), converter_}, kFirst);
+  place(image("a.jpg"));
+  ASSERT_NE(pool().workerPid(0), 0);
+  ASSERT_NE(pool().workerPid(1), 0);
+  EXPECT_EQ(address_space_limit_of(pool().workerPid(0)), kFirst);
+  EXPECT_EQ(address_space_limit_of(pool().workerPid(1)), kFirst);
+  EXPECT_TRUE(finish());
+  const pid_t idle = pool().workerPid(1);
+  ASSERT_NE(idle, 0);
+
+  capture_ = frontend::openCaptureFile(capture_path());
+  pool().beginRun({2, capture_.get(), converter_}, kSecond);
+  EXPECT_EQ(address_space_limit_of(idle), kSecond);
+  place(image("b.jpg"));
+  place(image("c.jpg"));
+  EXPECT_EQ(pool().workerPid(1), idle);
+  EXPECT_EQ(address_space_limit_of(pool().workerPid(0)), kSecond);
+  EXPECT_TRUE(finish());
+  EXPECT_EQ(sink_.results.size(), 3u);
+  EXPECT_TRUE(sink_.errors.empty());
+  for (const std::string& line : sink_.log) EXPECT_EQ(line.find("Can't limit"), std::string::npos) << line;
+}
+
+// The run-log line that names the limit, in whole MiB; sanitizer builds
+// (such as this test's) give their workers none.
+TEST(WorkerMemoryLimit, TheRunLogLineNamesTheLimitOrNone) {
+  EXPECT_EQ(frontend::workerMemoryLimitLine(uint64_t{2304} << 20), "Worker memory limit: 2304 MiB each\n");
+  EXPECT_EQ(frontend::workerMemoryLimitLine((uint64_t{1934} << 20) + 12345), "Worker memory limit: 1934 MiB each\n");
+  EXPECT_EQ(frontend::workerMemoryLimitLine(std::nullopt), "Worker memory limit: none\n");
+  EXPECT_EQ(frontend::workerMemoryLimit(8), std::nullopt);
 }
 
 TEST_F(WorkerPoolTest, AnIdleWorkerThatDiedBetweenRunsIsReplaced) {
