@@ -614,8 +614,7 @@ std::optional<uint64_t> address_space_limit_of(pid_t pid) {
 TEST_F(WorkerPoolTest, EveryWorkerOfARunHasTheRunsMemoryLimit) {
   constexpr uint64_t kFirst = uint64_t{1} << 46;
   constexpr uint64_t kSecond = kFirst + (uint64_t{1} << 40);
-  capture_ = frontend::openCaptureFile(capture_path());
-  pool().beginRun({2, capture_.get(), converter_}, kFirst);
+  pool().beginRun({2, capture_path(), converter_}, kFirst);
   place(image("a.jpg"));
   ASSERT_NE(pool().workerPid(0), 0);
   ASSERT_NE(pool().workerPid(1), 0);
@@ -625,8 +624,7 @@ TEST_F(WorkerPoolTest, EveryWorkerOfARunHasTheRunsMemoryLimit) {
   const pid_t idle = pool().workerPid(1);
   ASSERT_NE(idle, 0);
 
-  capture_ = frontend::openCaptureFile(capture_path());
-  pool().beginRun({2, capture_.get(), converter_}, kSecond);
+  pool().beginRun({2, capture_path(), converter_}, kSecond);
   EXPECT_EQ(address_space_limit_of(idle), kSecond);
   place(image("b.jpg"));
   place(image("c.jpg"));
