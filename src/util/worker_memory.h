@@ -1,8 +1,8 @@
 // The memory budget of a worker. The front end limits each worker's address
 // space, so that the workers of a run together cannot exhaust the machine;
-// the worker sizes its DNG image cap to fit inside its limit, so that a file
-// too large for the budget is refused before anything is allocated and
-// answered as not checked.
+// the worker sizes its DNG image cap to fit inside its limit, so that an
+// image block over the budget is refused when it is asked for and the file
+// is answered as not checked, with the worker still inside its limit.
 #pragma once
 
 #include <cstdint>

@@ -51,6 +51,44 @@ std::vector<uint32_t> tile_values(dng_stream& stream, const uint32_t* held, uint
 
 uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
+// The strips or tiles of a directory whose geometry passed the checks, in
+// the order of its offset and byte-count arrays: one group of rows of
+// strips or tiles, or one group a plane when the planes are stored apart.
+struct tile_layout {
+  uint64_t count = 0;
+  uint32_t groups = 1, planes_per_tile = 1;  // groups, and planes in each strip or tile
+  uint64_t across = 0, down = 0;             // strips or tiles in a row, rows in a group
+  std::vector<uint32_t> offsets;
+};
+
+// The layout of count strips or tiles, with their offsets read from the
+// file where the directory does not hold them.
+tile_layout layout_of(const dng_ifd& ifd, dng_stream& stream, uint64_t count) {
+  tile_layout layout;
+  const bool planar = ifd.planar_configuration == 2;
+  layout.count = count;
+  layout.groups = planar ? ifd.samples_per_pixel : 1;
+  layout.planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
+  layout.across = ifd.TileColumns();
+  layout.down = ifd.TileRows();
+  layout.offsets = tile_values(stream, ifd.tile_offset, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
+  return layout;
+}
+
+// Calls visit(index, group, bounds) for each strip or tile of the layout's
+// first group_limit groups, index counting through the arrays.
+template <typename Visit>
+void for_each_tile(const dng_ifd& ifd, const tile_layout& layout, uint32_t group_limit, Visit&& visit) {
+  uint64_t index = 0;
+  for (uint32_t group = 0; group < layout.groups && group < group_limit; ++group) {
+    for (uint64_t row = 0; row < layout.down; ++row) {
+      for (uint64_t column = 0; column < layout.across; ++column, ++index) {
+        visit(index, group, ifd.TileBounds(row, column));
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool dng_read_image::Supports(const dng_ifd& ifd) {
@@ -112,12 +150,10 @@ uint64_t dng_read_image::CheckGeometry(const dng_ifd& ifd) {
 }
 
 void dng_read_image::CheckImageData(const dng_ifd& ifd, dng_stream& stream, const char* directory) {
-  const uint64_t count = CheckGeometry(ifd);
-  const bool planar = ifd.planar_configuration == 2;
-  const uint32_t groups = planar ? ifd.samples_per_pixel : 1;
-  const uint64_t planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
-  const uint64_t across = ifd.TileColumns();
-  const uint64_t down = ifd.TileRows();
+  // Offset and byte-count arrays are read like ReadImage reads them; an
+  // uncompressed image whose byte counts are not one per strip or tile (the
+  // reader does not use them) is held to its samples alone.
+  const tile_layout layout = layout_of(ifd, stream, CheckGeometry(ifd));
   const uint64_t length = stream.TotalLength();
   const bool uncompressed = ifd.compression == 1;
   const char* kind = ifd.uses_tiles ? "Tile" : "Strip";
@@ -127,16 +163,11 @@ void dng_read_image::CheckImageData(const dng_ifd& ifd, dng_stream& stream, cons
     throw_dng_code(code);
   };
 
-  // Offset and byte-count arrays are read like ReadImage reads them; an
-  // uncompressed image whose byte counts are not one per strip or tile (the
-  // reader does not use them) is held to its samples alone.
-  const std::vector<uint32_t> offsets =
-      tile_values(stream, ifd.tile_offset, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
   std::vector<uint32_t> byte_counts;
-  const bool have_counts = !uncompressed || ifd.tile_byte_counts_count == count;
+  const bool have_counts = !uncompressed || ifd.tile_byte_counts_count == layout.count;
   if (have_counts) {
     byte_counts = tile_values(stream, ifd.tile_byte_count, ifd.tile_byte_counts_type,
-                              ifd.tile_byte_counts_position, count);
+                              ifd.tile_byte_counts_position, layout.count);
   }
 
   // Every strip or tile must lie past the header and within the file, and
@@ -144,38 +175,32 @@ void dng_read_image::CheckImageData(const dng_ifd& ifd, dng_stream& stream, cons
   // file: strips and tiles may share bytes, but the samples of an
   // uncompressed image take all their bits, and lossless JPEG takes at
   // least one bit a sample, as no Huffman code is shorter.
-  uint64_t index = 0;
   uint64_t needed = 0;
-  for (uint32_t group = 0; group < groups; ++group) {
-    for (uint64_t row = 0; row < down; ++row) {
-      for (uint64_t column = 0; column < across; ++column, ++index) {
-        const dng_tile_bounds b = ifd.TileBounds(row, column);
-        const dng_box area(static_cast<int32_t>(b.top), static_cast<int32_t>(b.left),
-                           static_cast<int32_t>(b.bottom), static_cast<int32_t>(b.right));
-        const uint64_t samples = uint64_t{area.W()} * area.H() * planes_per_tile;
-        const uint64_t need = uncompressed ? ifd.UncompressedTileBytes(area) : (samples + 7) / 8;
-        needed = saturating_add(needed, need);
-        const uint64_t offset = offsets[index];
-        const uint64_t stored = have_counts ? byte_counts[index] : need;
-        if (offset < kTiffHeaderBytes) {
-          std::snprintf(message, sizeof message, "%s %llu starts inside the file header", kind,
-                        static_cast<unsigned long long>(index));
-          fail(dng_code_bad_format);
-        }
-        if (offset > length || stored > length - offset) {
-          std::snprintf(message, sizeof message, "%s %llu runs past the end of the file", kind,
-                        static_cast<unsigned long long>(index));
-          fail(dng_code_end_of_file);
-        }
-        if (uncompressed && stored < need) {
-          std::snprintf(message, sizeof message, "%s %llu holds %llu of the %llu bytes its samples take", kind,
-                        static_cast<unsigned long long>(index), static_cast<unsigned long long>(stored),
-                        static_cast<unsigned long long>(need));
-          fail(dng_code_bad_format);
-        }
-      }
+  for_each_tile(ifd, layout, layout.groups, [&](uint64_t index, uint32_t, const dng_tile_bounds& b) {
+    const dng_box area(static_cast<int32_t>(b.top), static_cast<int32_t>(b.left), static_cast<int32_t>(b.bottom),
+                       static_cast<int32_t>(b.right));
+    const uint64_t samples = uint64_t{area.W()} * area.H() * layout.planes_per_tile;
+    const uint64_t need = uncompressed ? ifd.UncompressedTileBytes(area) : (samples + 7) / 8;
+    needed = saturating_add(needed, need);
+    const uint64_t offset = layout.offsets[index];
+    const uint64_t stored = have_counts ? byte_counts[index] : need;
+    if (offset < kTiffHeaderBytes) {
+      std::snprintf(message, sizeof message, "%s %llu starts inside the file header", kind,
+                    static_cast<unsigned long long>(index));
+      fail(dng_code_bad_format);
     }
-  }
+    if (offset > length || stored > length - offset) {
+      std::snprintf(message, sizeof message, "%s %llu runs past the end of the file", kind,
+                    static_cast<unsigned long long>(index));
+      fail(dng_code_end_of_file);
+    }
+    if (uncompressed && stored < need) {
+      std::snprintf(message, sizeof message, "%s %llu holds %llu of the %llu bytes its samples take", kind,
+                    static_cast<unsigned long long>(index), static_cast<unsigned long long>(stored),
+                    static_cast<unsigned long long>(need));
+      fail(dng_code_bad_format);
+    }
+  });
   if (needed > length) {
     std::snprintf(message, sizeof message,
                   uncompressed ? "Image data needs %llu bytes, more than the file holds (%llu)"
@@ -186,52 +211,39 @@ void dng_read_image::CheckImageData(const dng_ifd& ifd, dng_stream& stream, cons
 }
 
 void dng_read_image::ReadImage(dng_host& host, const dng_ifd& ifd, dng_stream& stream, dng_image& image) {
-  const uint64_t count = CheckGeometry(ifd);
-  const bool planar = ifd.planar_configuration == 2;
-  const uint32_t groups = planar ? ifd.samples_per_pixel : 1;
-  const uint32_t planes_per_tile = planar ? 1 : ifd.samples_per_pixel;
-  const uint64_t across = ifd.TileColumns();
-  const uint64_t down = ifd.TileRows();
-
-  const std::vector<uint32_t> offsets =
-      tile_values(stream, ifd.tile_offset, ifd.tile_offsets_type, ifd.tile_offsets_position, count);
+  const tile_layout layout = layout_of(ifd, stream, CheckGeometry(ifd));
 
   dng_box first(0, 0, static_cast<int32_t>(ifd.tile_length), static_cast<int32_t>(ifd.tile_width));
   const bool uncompressed = ifd.UncompressedTileBytes(first) != 0;
   std::vector<uint32_t> byte_counts;
   uint64_t rows_per_chunk;
   if (uncompressed) {
-    uint64_t row_bytes = uint64_t{tag_type_size(ifd.SamplePixelType())} * ifd.tile_width * planes_per_tile;
+    uint64_t row_bytes =
+        uint64_t{tag_type_size(ifd.SamplePixelType())} * ifd.tile_width * layout.planes_per_tile;
     rows_per_chunk = std::clamp<uint64_t>(kChunkBytes / row_bytes, 1, ifd.tile_length);
     chunk_buffer_.reset();
     chunk_buffer_.reset(host.AllocateBlock(image_block_size({row_bytes, rows_per_chunk})));
   } else {
     rows_per_chunk = ifd.tile_length;
     byte_counts = tile_values(stream, ifd.tile_byte_count, ifd.tile_byte_counts_type,
-                              ifd.tile_byte_counts_position, count);
+                              ifd.tile_byte_counts_position, layout.count);
     if (WantsWholeTileBuffer(ifd)) {
       uint32_t largest = *std::max_element(byte_counts.begin(), byte_counts.end());
       if (largest != 0) whole_tile_buffer_.reset(host.AllocateBlock(largest));
     }
   }
 
-  uint64_t index = 0;
-  for (uint32_t group = 0; group < groups && group < image.Planes(); ++group) {
-    for (uint64_t row = 0; row < down; ++row) {
-      for (uint64_t column = 0; column < across; ++column, ++index) {
-        stream.SeekForRead(offsets[index]);
-        dng_tile_bounds b = ifd.TileBounds(row, column);
-        for (int64_t top = b.top; top < b.bottom; top += static_cast<int64_t>(rows_per_chunk)) {
-          host.PollCancel();
-          dng_box chunk(static_cast<int32_t>(top), static_cast<int32_t>(b.left),
-                        static_cast<int32_t>(std::min<int64_t>(top + static_cast<int64_t>(rows_per_chunk), b.bottom)),
-                        static_cast<int32_t>(b.right));
-          uint64_t bytes = uncompressed ? ifd.UncompressedTileBytes(chunk) : byte_counts[index];
-          ReadOneTile(host, ifd, stream, image, chunk, group, planes_per_tile, bytes);
-        }
-      }
+  for_each_tile(ifd, layout, image.Planes(), [&](uint64_t index, uint32_t group, const dng_tile_bounds& b) {
+    stream.SeekForRead(layout.offsets[index]);
+    for (int64_t top = b.top; top < b.bottom; top += static_cast<int64_t>(rows_per_chunk)) {
+      host.PollCancel();
+      dng_box chunk(static_cast<int32_t>(top), static_cast<int32_t>(b.left),
+                    static_cast<int32_t>(std::min<int64_t>(top + static_cast<int64_t>(rows_per_chunk), b.bottom)),
+                    static_cast<int32_t>(b.right));
+      uint64_t bytes = uncompressed ? ifd.UncompressedTileBytes(chunk) : byte_counts[index];
+      ReadOneTile(host, ifd, stream, image, chunk, group, layout.planes_per_tile, bytes);
     }
-  }
+  });
 }
 
 void dng_read_image::ReadOneTile(dng_host& host, const dng_ifd& ifd, dng_stream& stream,

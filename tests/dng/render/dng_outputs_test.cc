@@ -21,6 +21,7 @@
 #include "dng/core/dng_errors.h"
 #include "dng/core/dng_stream.h"
 #include "dng/render/dng_validate_outputs.h"
+#include "dng_outputs_run.h"
 #include "support/child_process.h"
 #include "support/dng_builder.h"
 #include "support/raw_dng_builder.h"
@@ -121,24 +122,14 @@ class DngOutputsTest : public ::testing::Test {
   // Runs dng_outputs with args; limit > 0 caps the size of every file the
   // program writes (its captured output too, which stays far below it).
   ProgramRun run(const std::vector<std::string>& args, rlim_t limit = 0) {
-    const std::string out_path = dir_.sub("log/out.txt");
-    const std::string err_path = dir_.sub("log/err.txt");
-    auto body = [&]() -> int {
-      const int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) return 126;
-      std::vector<std::string> all = {DNG_OUTPUTS_PATH};
-      all.insert(all.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      return 127;
-    };
+    DngOutputsStreams streams;
+    streams.out_path = dir_.sub("log/out.txt");
+    streams.err_path = dir_.sub("log/err.txt");
+    streams.file_size_limit = limit;
     ProgramRun r;
-    r.status = limit > 0 ? run_with_file_size_limit(limit, body) : run_in_child(body);
-    r.out = read_file(out_path);
-    r.err = mask_timer_values(read_file(err_path));
+    r.status = run_dng_outputs(args, streams);
+    r.out = read_file(streams.out_path);
+    r.err = mask_timer_values(read_file(streams.err_path));
     return r;
   }
 

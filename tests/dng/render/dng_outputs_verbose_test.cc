@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/child_process.h"
+#include "dng_outputs_run.h"
 #include "support/dng_builder.h"
 #include "support/raw_dng_builder.h"
 #include "support/temp_folder.h"
@@ -31,22 +31,11 @@ std::string fixture(const std::string& name) { return read_file(std::string(CORV
 // The standard output of dng_outputs run in folder on the named files, so
 // that its result lines carry the bare names.
 std::string run_outputs(const TempFolder& folder, const std::vector<std::string>& args) {
-  const std::string out_path = folder.sub("out.txt");
-  const int status = run_in_child([&]() -> int {
-    const int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open("/dev/null", O_WRONLY);
-    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(folder.path().c_str()) != 0) return 126;
-    std::vector<std::string> all = {DNG_OUTPUTS_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    return 127;
-  });
-  EXPECT_NE(status, 126);
-  EXPECT_NE(status, 127);
-  return read_file(out_path);
+  DngOutputsStreams streams;
+  streams.out_path = folder.sub("out.txt");
+  streams.folder = folder.path();
+  run_dng_outputs(args, streams);
+  return read_file(streams.out_path);
 }
 
 // EXIF, GPS and Interoperability directories holding most of the tags the

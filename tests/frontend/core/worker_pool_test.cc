@@ -20,8 +20,10 @@
 
 #include "frontend/core/worker_memory_limit.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "support/fake_worker.h"
 #include "support/temp_folder.h"
+#include "util/worker_memory.h"
 
 namespace {
 
@@ -636,13 +638,24 @@ TEST_F(WorkerPoolTest, EveryWorkerOfARunHasTheRunsMemoryLimit) {
   for (const std::string& line : sink_.log) EXPECT_EQ(line.find("Can't limit"), std::string::npos) << line;
 }
 
-// The run-log line that names the limit, in whole MiB; sanitizer builds
-// (such as this test's) give their workers none.
+// The run-log line that names the limit, in whole MiB, and the limit each
+// kind of build gives: in a plain build each worker gets three quarters of
+// the machine's physical memory over the run's worker count, never less
+// than the floor; sanitizer builds, whose workers reserve terabytes of
+// address space, give none.
 TEST(WorkerMemoryLimit, TheRunLogLineNamesTheLimitOrNone) {
   EXPECT_EQ(frontend::workerMemoryLimitLine(uint64_t{2304} << 20), "Worker memory limit: 2304 MiB each\n");
   EXPECT_EQ(frontend::workerMemoryLimitLine((uint64_t{1934} << 20) + 12345), "Worker memory limit: 1934 MiB each\n");
   EXPECT_EQ(frontend::workerMemoryLimitLine(std::nullopt), "Worker memory limit: none\n");
-  EXPECT_EQ(frontend::workerMemoryLimit(8), std::nullopt);
+  for (int workers : {1, 3, 8}) {
+#ifdef CORVELLA_WORKERS_UNLIMITED
+    EXPECT_EQ(frontend::workerMemoryLimit(workers), std::nullopt) << workers;
+#else
+    // A machine that does not say how much memory it has gets the floor.
+    const uint64_t share = platform::physical_memory().value_or(0) / 4 * 3 / static_cast<uint64_t>(workers);
+    EXPECT_EQ(frontend::workerMemoryLimit(workers), std::max(share, worker_memory::kFloor)) << workers;
+#endif
+  }
 }
 
 TEST_F(WorkerPoolTest, AnIdleWorkerThatDiedBetweenRunsIsReplaced) {
